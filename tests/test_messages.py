@@ -90,7 +90,7 @@ FREE_TEXT_ERR = "ft8_pack_free_text: failed to pack message (text too long or in
 
 # ---------------------------------------------------------------- vectors
 
-# Payloads produced by the established FT8/FT4 software.
+# Reference payloads for a few messages, produced independently of this library.
 VECTORS = [
     (("CQ", "X1ABC", "FN42"), "000000206174bd8a1988", std_dict("CQ", "X1ABC", "FN42")),
     (("X9Z", "0Z9XYZ", "R-30"), "0c5978b09bdac53fa548", std_dict("X9Z", "0Z9XYZ", "R-30")),
