@@ -7,14 +7,22 @@
 namespace tarsk {
 namespace {
 
-/// Per level position p: the bits of its Gray code, most significant first,
-/// one per byte, ready to be copied to the output.
+/// For the level positions (pI, pQ) of a symbol, at [pI * L + pQ]: the bits
+/// of both Gray codes, most significant first, one per byte, I then Q, ready
+/// to be copied to the output in one piece.
 template <unsigned b>
-constexpr std::array<std::array<std::uint8_t, 4>, 16> gray_bytes() noexcept {
-  std::array<std::array<std::uint8_t, 4>, 16> t{};
-  for (unsigned p = 0; p < (1u << b); ++p) {
-    const unsigned g = p ^ (p >> 1);
-    for (unsigned m = 0; m < b; ++m) t[p][m] = static_cast<std::uint8_t>((g >> (b - 1 - m)) & 1u);
+constexpr std::array<std::array<std::uint8_t, 8>, 256> gray_symbol_bytes() noexcept {
+  std::array<std::array<std::uint8_t, 8>, 256> t{};
+  constexpr unsigned l = 1u << b;
+  for (unsigned pi = 0; pi < l; ++pi) {
+    for (unsigned pq = 0; pq < l; ++pq) {
+      const unsigned gi = pi ^ (pi >> 1);
+      const unsigned gq = pq ^ (pq >> 1);
+      for (unsigned m = 0; m < b; ++m) {
+        t[pi * l + pq][m] = static_cast<std::uint8_t>((gi >> (b - 1 - m)) & 1u);
+        t[pi * l + pq][b + m] = static_cast<std::uint8_t>((gq >> (b - 1 - m)) & 1u);
+      }
+    }
   }
   return t;
 }
@@ -27,7 +35,7 @@ using Int4 = std::int32_t __attribute__((vector_size(16)));
 template <unsigned b>
 void qam_slice(const float* thresholds, float gain, const Cf32* iq, std::size_t n, std::uint8_t* out) noexcept {
   constexpr unsigned kThresholds = (1u << b) - 1;
-  static constexpr auto kBytes = gray_bytes<b>();
+  static constexpr auto kBytes = gray_symbol_bytes<b>();
   constexpr std::size_t kChunk = 128;  // symbols per pass, so positions stay in L1
   Float4 t[kThresholds];
   for (unsigned i = 0; i < kThresholds; ++i) t[i] = Float4{} + thresholds[i];
@@ -48,7 +56,9 @@ void qam_slice(const float* thresholds, float gain, const Cf32* iq, std::size_t 
       std::memcpy(p + 2 * k, &c, sizeof c);
     }
     std::uint8_t* y = out + 2 * b * k0;
-    for (std::size_t j = 0; j < 2 * m; ++j) std::memcpy(y + b * j, kBytes[p[j]].data(), b);
+    for (std::size_t k = 0; k < m; ++k) {
+      std::memcpy(y + 2 * b * k, kBytes[(p[2 * k] << b) + p[2 * k + 1]].data(), 2 * b);
+    }
   }
 }
 

@@ -10,8 +10,10 @@ namespace detail {
 
 TARSK_FMA_CLONES void qpsk_modulate(Oscillator& carrier, float gain, const std::uint8_t* bits,
                                     std::span<Cf32> out) noexcept {
+  // A table rather than a branch: random bits would mispredict half the time.
+  static constexpr float kLevel[2] = {kQpskLevel, -kQpskLevel};
   linear_waveform(carrier, gain, out, [bits](std::size_t k) {
-    return Cf32{(bits[2 * k] & 1u) ? -kQpskLevel : kQpskLevel, (bits[2 * k + 1] & 1u) ? -kQpskLevel : kQpskLevel};
+    return Cf32{kLevel[bits[2 * k] & 1u], kLevel[bits[2 * k + 1] & 1u]};
   });
 }
 
