@@ -255,6 +255,10 @@ def test_demod_matches_sign_and_threshold_rule(name, make, per, rng):
     iq = (rng.normal(scale=0.8, size=n) + 1j * rng.normal(scale=0.8, size=n)).astype(np.complex64)
     iq[::97] = np.nan
     iq[5::101] = 0
+    parts = iq.view(np.uint32)
+    parts[7::89] = 0x80000000  # -0.0
+    parts[8::83] = 0xFFC00001  # a NaN with the sign bit set
+    parts[9::79] = 0xFF800000  # -inf
     gain = float(rng.uniform(-2, 2))
     got = make(gain).process(iq)
     assert got.dtype == np.uint8 and got.shape == (per * n,)
@@ -422,8 +426,11 @@ def test_demodulator_array_rules(name, make, per, rng):
     for bad in [iq.astype(np.complex128), iq.view(np.float32), iq.reshape(5, 10), iq.astype(">c8"), list(iq)]:
         with pytest.raises(TypeError, match="^argument 'iq': "):
             demod.process(bad)
+    before = sys.getrefcount(iq)
     with pytest.raises(TypeError, match="^The given array is not contiguous or is misaligned.$"):
         demod.process(iq[::2])
+    demod.process(iq)
+    assert sys.getrefcount(iq) == before
     empty = demod.process(np.zeros(0, np.complex64))
     assert empty.dtype == np.uint8 and empty.shape == (0,)
     got = demod.process(iq[::2].copy())
