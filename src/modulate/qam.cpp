@@ -2,11 +2,34 @@
 #include "modulate/qam.hpp"
 
 #include <algorithm>
+#include <bit>
+#include <cstring>
 
 #include "modulate/bpsk.hpp"
 
 namespace tarsk {
 namespace detail {
+
+/// The lowest bits of b consecutive elements as a number, first element most
+/// significant.
+template <unsigned b>
+[[gnu::always_inline]] inline unsigned axis_index(const std::uint8_t* s) noexcept {
+  // Element j goes to byte j of w; its lowest bit, at bit 8j, is moved by one multiply to bit
+  // 24 + (b - 1 - j). The other partial products fall on distinct bits below
+  // 24 or above 31, so nothing carries into the field.
+  constexpr std::uint32_t kGather = [] {
+    std::uint32_t m = 0;
+    for (unsigned j = 0; j < b; ++j) m |= 1u << (24 + (b - 1 - j) - 8 * j);
+    return m;
+  }();
+  std::uint32_t w = 0;
+  if constexpr (std::endian::native == std::endian::little && (b == 2 || b == 4)) {
+    std::memcpy(&w, s, b);  // one load; the byte loop is not always merged
+  } else {
+    for (unsigned j = 0; j < b; ++j) w |= static_cast<std::uint32_t>(s[j]) << (8 * j);
+  }
+  return (((w & 0x01010101u) * kGather) >> 24) & ((1u << b) - 1);
+}
 
 template <unsigned B>
 [[gnu::always_inline]] inline void qam_waveform(Oscillator& carrier, float gain, const float* levels,
@@ -14,12 +37,7 @@ template <unsigned B>
   constexpr unsigned b = B / 2;
   linear_waveform(carrier, gain, out, [levels, bits](std::size_t k) {
     const std::uint8_t* s = bits + k * B;
-    unsigned i = 0, q = 0;
-    for (unsigned j = 0; j < b; ++j) {  // most significant bit first
-      i = (i << 1) | (s[j] & 1u);
-      q = (q << 1) | (s[b + j] & 1u);
-    }
-    return Cf32{levels[i], levels[q]};
+    return Cf32{levels[axis_index<b>(s)], levels[axis_index<b>(s + b)]};
   });
 }
 
