@@ -10,25 +10,42 @@
 namespace tarsk {
 namespace detail {
 
-/// The lowest bits of b consecutive elements as a number, first element most
-/// significant.
+/// Element j of a symbol's axis sits in byte j of w; its lowest bit, at bit
+/// 8j, is moved by one multiply to bit 24 + (b - 1 - j), first element most
+/// significant. The other partial products fall on distinct bits below 24 or
+/// above 31, so nothing carries into the field.
 template <unsigned b>
-[[gnu::always_inline]] inline unsigned axis_index(const std::uint8_t* s) noexcept {
-  // Element j goes to byte j of w; its lowest bit, at bit 8j, is moved by one multiply to bit
-  // 24 + (b - 1 - j). The other partial products fall on distinct bits below
-  // 24 or above 31, so nothing carries into the field.
+constexpr unsigned gather_axis(std::uint32_t w) noexcept {
   constexpr std::uint32_t kGather = [] {
     std::uint32_t m = 0;
     for (unsigned j = 0; j < b; ++j) m |= 1u << (24 + (b - 1 - j) - 8 * j);
     return m;
   }();
+  return (((w & 0x01010101u) * kGather) >> 24) & ((1u << b) - 1);
+}
+
+template <unsigned b>
+constexpr bool gather_axis_is_exact() noexcept {
+  for (std::uint32_t v = 0; v < (1u << b); ++v) {
+    for (std::uint32_t junk : {0x00u, 0xFEu}) {  // the upper bits of an element never count
+      std::uint32_t w = 0;
+      for (unsigned j = 0; j < b; ++j) w |= (((v >> (b - 1 - j)) & 1u) | junk) << (8 * j);
+      if (gather_axis<b>(w) != v) return false;
+    }
+  }
+  return true;
+}
+static_assert(gather_axis_is_exact<2>() && gather_axis_is_exact<3>() && gather_axis_is_exact<4>());
+
+template <unsigned b>
+[[gnu::always_inline]] inline unsigned axis_index(const std::uint8_t* s) noexcept {
   std::uint32_t w = 0;
   if constexpr (std::endian::native == std::endian::little && (b == 2 || b == 4)) {
-    std::memcpy(&w, s, b);  // one load; the byte loop is not always merged
+    std::memcpy(&w, s, b);  // one load; the byte loop is not always merged into one
   } else {
     for (unsigned j = 0; j < b; ++j) w |= static_cast<std::uint32_t>(s[j]) << (8 * j);
   }
-  return (((w & 0x01010101u) * kGather) >> 24) & ((1u << b) - 1);
+  return gather_axis<b>(w);
 }
 
 template <unsigned B>
