@@ -430,6 +430,20 @@ PyCFunction as_cfunction(F* f) noexcept {
 
 inline constexpr int kFastKeywords = METH_FASTCALL | METH_KEYWORDS;
 
+inline constexpr char kSetGainDoc[] = "set_gain($self, g)\n--\n\n";
+
+/// Method table of the common streaming shape: set_gain(g) on the Gain field, then process(x).
+template <const char* Owner, const char* ProcessDoc, auto Process, class State, float State::*Gain>
+struct GainProcessMethods {
+  static constexpr Signature kSetGain = method_signature(Owner, kSetGainDoc);
+  static constexpr Signature kProcess = method_signature(Owner, ProcessDoc);
+  static inline PyMethodDef table[] = {
+      {"set_gain", as_cfunction(&method<kSetGain, &set_float<State, Gain>>), kFastKeywords, kSetGainDoc},
+      {"process", as_cfunction(&method<kProcess, Process>), kFastKeywords, ProcessDoc},
+      {nullptr, nullptr, 0, nullptr},
+  };
+};
+
 // ---------------------------------------------------------------- registration
 
 struct ClassSpec {

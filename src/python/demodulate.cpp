@@ -9,7 +9,6 @@ namespace tarsk::py {
 namespace {
 
 inline constexpr char kProcessDoc[] = "process($self, iq)\n--\n\n";
-inline constexpr char kSetGainDoc[] = "set_gain($self, g)\n--\n\n";
 
 template <class Demod>
 PyObject* demodulate(Demod& demod, const ArrayIn<Cf32>& iq) {
@@ -28,17 +27,11 @@ inline constexpr char kBpskDoc[] =
     "Output: uint8 array of bits (0 or 1), one per input symbol.";
 
 constexpr Signature kBpskNew = constructor_signature(kBpskDoc);
-constexpr Signature kBpskProcess = method_signature("BpskDemod", kProcessDoc);
-constexpr Signature kBpskSetGain = method_signature("BpskDemod", kSetGainDoc);
+inline constexpr char kBpskName[] = "BpskDemod";
 
 BpskDemod make_bpsk(float gain) { return BpskDemod::make(gain); }
 
-PyMethodDef kBpskMethods[] = {
-    {"set_gain", as_cfunction(&method<kBpskSetGain, &set_float<BpskDemod, &BpskDemod::gain>>), kFastKeywords,
-     kSetGainDoc},
-    {"process", as_cfunction(&method<kBpskProcess, &demodulate<BpskDemod>>), kFastKeywords, kProcessDoc},
-    {nullptr, nullptr, 0, nullptr},
-};
+using BpskMethods = GainProcessMethods<kBpskName, kProcessDoc, &demodulate<BpskDemod>, BpskDemod, &BpskDemod::gain>;
 
 // ---------------------------------------------------------------- QpskDemod
 
@@ -50,17 +43,11 @@ inline constexpr char kQpskDoc[] =
     "        interleaved as [b0_I, b0_Q, b1_I, b1_Q, \u2026].";
 
 constexpr Signature kQpskNew = constructor_signature(kQpskDoc);
-constexpr Signature kQpskProcess = method_signature("QpskDemod", kProcessDoc);
-constexpr Signature kQpskSetGain = method_signature("QpskDemod", kSetGainDoc);
+inline constexpr char kQpskName[] = "QpskDemod";
 
 QpskDemod make_qpsk(float gain) { return QpskDemod::make(gain); }
 
-PyMethodDef kQpskMethods[] = {
-    {"set_gain", as_cfunction(&method<kQpskSetGain, &set_float<QpskDemod, &QpskDemod::gain>>), kFastKeywords,
-     kSetGainDoc},
-    {"process", as_cfunction(&method<kQpskProcess, &demodulate<QpskDemod>>), kFastKeywords, kProcessDoc},
-    {nullptr, nullptr, 0, nullptr},
-};
+using QpskMethods = GainProcessMethods<kQpskName, kProcessDoc, &demodulate<QpskDemod>, QpskDemod, &QpskDemod::gain>;
 
 // ---------------------------------------------------------------- QamDemod
 
@@ -72,8 +59,7 @@ inline constexpr char kQamDoc[] =
     "Output: uint8 array of bits (0 or 1); log2(order) bits per input symbol.";
 
 constexpr Signature kQamNew = constructor_signature(kQamDoc);
-constexpr Signature kQamProcess = method_signature("QamDemod", kProcessDoc);
-constexpr Signature kQamSetGain = method_signature("QamDemod", kSetGainDoc);
+inline constexpr char kQamName[] = "QamDemod";
 
 // Both arguments are converted before the order is judged.
 QamDemod make_qam(std::uint32_t order, float gain) {
@@ -82,27 +68,22 @@ QamDemod make_qam(std::uint32_t order, float gain) {
   return *demod;
 }
 
-PyMethodDef kQamMethods[] = {
-    {"set_gain", as_cfunction(&method<kQamSetGain, &set_float<QamDemod, &QamDemod::gain>>), kFastKeywords,
-     kSetGainDoc},
-    {"process", as_cfunction(&method<kQamProcess, &demodulate<QamDemod>>), kFastKeywords, kProcessDoc},
-    {nullptr, nullptr, 0, nullptr},
-};
+using QamMethods = GainProcessMethods<kQamName, kProcessDoc, &demodulate<QamDemod>, QamDemod, &QamDemod::gain>;
 
 }  // namespace
 
 PyObject* export_bpsk_demod(PyObject*) {
   return class_object<BpskDemod>(
-      {"builtins.BpskDemod", kBpskDoc, &construct<kBpskNew, &make_bpsk>, kBpskMethods});
+      {"builtins.BpskDemod", kBpskDoc, &construct<kBpskNew, &make_bpsk>, BpskMethods::table});
 }
 
 PyObject* export_qpsk_demod(PyObject*) {
   return class_object<QpskDemod>(
-      {"builtins.QpskDemod", kQpskDoc, &construct<kQpskNew, &make_qpsk>, kQpskMethods});
+      {"builtins.QpskDemod", kQpskDoc, &construct<kQpskNew, &make_qpsk>, QpskMethods::table});
 }
 
 PyObject* export_qam_demod(PyObject*) {
-  return class_object<QamDemod>({"builtins.QamDemod", kQamDoc, &construct<kQamNew, &make_qam>, kQamMethods});
+  return class_object<QamDemod>({"builtins.QamDemod", kQamDoc, &construct<kQamNew, &make_qam>, QamMethods::table});
 }
 
 }  // namespace tarsk::py

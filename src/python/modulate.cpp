@@ -9,7 +9,6 @@ namespace tarsk::py {
 namespace {
 
 inline constexpr char kProcessDoc[] = "process($self, bits)\n--\n\n";
-inline constexpr char kSetGainDoc[] = "set_gain($self, g)\n--\n\n";
 
 /// bits -> one complex64 array of the block's output length; a non-contiguous
 /// array is refused before the carrier moves.
@@ -30,17 +29,11 @@ inline constexpr char kBpskDoc[] =
     "Output: complex64 IQ array (one symbol per input bit).";
 
 constexpr Signature kBpskNew = constructor_signature(kBpskDoc);
-constexpr Signature kBpskProcess = method_signature("BpskMod", kProcessDoc);
-constexpr Signature kBpskSetGain = method_signature("BpskMod", kSetGainDoc);
+inline constexpr char kBpskName[] = "BpskMod";
 
 BpskMod make_bpsk(float fs, float rf_hz, float gain) { return BpskMod::make(fs, rf_hz, gain); }
 
-PyMethodDef kBpskMethods[] = {
-    {"set_gain", as_cfunction(&method<kBpskSetGain, &set_float<BpskMod, &BpskMod::gain>>), kFastKeywords,
-     kSetGainDoc},
-    {"process", as_cfunction(&method<kBpskProcess, &modulate<BpskMod>>), kFastKeywords, kProcessDoc},
-    {nullptr, nullptr, 0, nullptr},
-};
+using BpskMethods = GainProcessMethods<kBpskName, kProcessDoc, &modulate<BpskMod>, BpskMod, &BpskMod::gain>;
 
 // ---------------------------------------------------------------- QpskMod
 
@@ -51,17 +44,11 @@ inline constexpr char kQpskDoc[] =
     "Output: complex64 IQ array (one symbol per two input bits).";
 
 constexpr Signature kQpskNew = constructor_signature(kQpskDoc);
-constexpr Signature kQpskProcess = method_signature("QpskMod", kProcessDoc);
-constexpr Signature kQpskSetGain = method_signature("QpskMod", kSetGainDoc);
+inline constexpr char kQpskName[] = "QpskMod";
 
 QpskMod make_qpsk(float fs, float rf_hz, float gain) { return QpskMod::make(fs, rf_hz, gain); }
 
-PyMethodDef kQpskMethods[] = {
-    {"set_gain", as_cfunction(&method<kQpskSetGain, &set_float<QpskMod, &QpskMod::gain>>), kFastKeywords,
-     kSetGainDoc},
-    {"process", as_cfunction(&method<kQpskProcess, &modulate<QpskMod>>), kFastKeywords, kProcessDoc},
-    {nullptr, nullptr, 0, nullptr},
-};
+using QpskMethods = GainProcessMethods<kQpskName, kProcessDoc, &modulate<QpskMod>, QpskMod, &QpskMod::gain>;
 
 // ---------------------------------------------------------------- QamMod
 
@@ -73,8 +60,7 @@ inline constexpr char kQamDoc[] =
     "Output: complex64 IQ array (one symbol per log2(order) input bits).";
 
 constexpr Signature kQamNew = constructor_signature(kQamDoc);
-constexpr Signature kQamProcess = method_signature("QamMod", kProcessDoc);
-constexpr Signature kQamSetGain = method_signature("QamMod", kSetGainDoc);
+inline constexpr char kQamName[] = "QamMod";
 
 // All four arguments are converted before the order is judged.
 QamMod make_qam(std::uint32_t order, float fs, float rf_hz, float gain) {
@@ -83,25 +69,20 @@ QamMod make_qam(std::uint32_t order, float fs, float rf_hz, float gain) {
   return *mod;
 }
 
-PyMethodDef kQamMethods[] = {
-    {"set_gain", as_cfunction(&method<kQamSetGain, &set_float<QamMod, &QamMod::gain>>), kFastKeywords,
-     kSetGainDoc},
-    {"process", as_cfunction(&method<kQamProcess, &modulate<QamMod>>), kFastKeywords, kProcessDoc},
-    {nullptr, nullptr, 0, nullptr},
-};
+using QamMethods = GainProcessMethods<kQamName, kProcessDoc, &modulate<QamMod>, QamMod, &QamMod::gain>;
 
 }  // namespace
 
 PyObject* export_bpsk_mod(PyObject*) {
-  return class_object<BpskMod>({"builtins.BpskMod", kBpskDoc, &construct<kBpskNew, &make_bpsk>, kBpskMethods});
+  return class_object<BpskMod>({"builtins.BpskMod", kBpskDoc, &construct<kBpskNew, &make_bpsk>, BpskMethods::table});
 }
 
 PyObject* export_qpsk_mod(PyObject*) {
-  return class_object<QpskMod>({"builtins.QpskMod", kQpskDoc, &construct<kQpskNew, &make_qpsk>, kQpskMethods});
+  return class_object<QpskMod>({"builtins.QpskMod", kQpskDoc, &construct<kQpskNew, &make_qpsk>, QpskMethods::table});
 }
 
 PyObject* export_qam_mod(PyObject*) {
-  return class_object<QamMod>({"builtins.QamMod", kQamDoc, &construct<kQamNew, &make_qam>, kQamMethods});
+  return class_object<QamMod>({"builtins.QamMod", kQamDoc, &construct<kQamNew, &make_qam>, QamMethods::table});
 }
 
 }  // namespace tarsk::py
