@@ -430,7 +430,7 @@ PyCFunction as_cfunction(F* f) noexcept {
 
 inline constexpr int kFastKeywords = METH_FASTCALL | METH_KEYWORDS;
 
-inline constexpr char kSetGainDoc[] = "set_gain($self, g)\n--\n\n";
+static constexpr char kSetGainDoc[] = "set_gain($self, g)\n--\n\n";
 
 /// Method table of the common streaming shape: set_gain(g) on the Gain field, then process(x).
 template <const char* Owner, const char* ProcessDoc, auto Process, class State, float State::*Gain>
