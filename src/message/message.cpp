@@ -49,6 +49,7 @@ bool ends_with_suffix(std::string_view text) noexcept {
 
 std::optional<MessagePayload> pack_standard(const Ft8Message::Standard& m,
                                             CallsignHashTable& table) {
+  if (mixes_rover_and_portable(m.call_to, m.call_de)) return std::nullopt;
   std::uint8_t ip_to = 0;
   std::uint8_t ip_de = 0;
   const auto n_to = pack28(m.call_to, table, ip_to);
@@ -190,9 +191,8 @@ Ft8Message unpack_free_text(const MessagePayload& p) {
     text[i] = kFreeTextAlphabet[static_cast<std::size_t>(value % 42)];
     value /= 42;
   }
-  const std::size_t last = text.find_last_not_of(' ');
-  text.resize(last == std::string::npos ? 0 : last + 1);  // leading spaces stay
-  return {Ft8Message::FreeText{std::move(text)}};
+  // Senders may right-justify the text in its 13 places: padding on either side is not text.
+  return {Ft8Message::FreeText{trim_spaces(text)}};
 }
 
 Ft8Message unpack_telemetry(const MessagePayload& p) {
@@ -205,6 +205,11 @@ Ft8Message unpack_telemetry(const MessagePayload& p) {
 }
 
 }  // namespace
+
+bool mixes_rover_and_portable(std::string_view call_to, std::string_view call_de) noexcept {
+  return (call_to.ends_with("/R") && call_de.ends_with("/P")) ||
+         (call_to.ends_with("/P") && call_de.ends_with("/R"));
+}
 
 std::optional<MessagePayload> pack77(const Ft8Message& message, CallsignHashTable& table) {
   struct Visitor {
