@@ -132,7 +132,7 @@ class TestIntegers:
         for value in (0x20, np.uint8(0x20), np.int64(0x20), Index()):
             e.push_byte(value)
         e.push_preamble(np.uint64(0))
-        assert e.drain_bits().tolist() == [1, 0, 0, 1, 0, 0, 1, 0, 0, 1]
+        assert e.drain_bits().tolist() == [1, 0, 0, 1, 0, 0, 1, 0, 0, 1, 0, 0]  # 00 closes the last
 
     @pytest.mark.parametrize("value", [1.0, 1.5, np.float32(1), "1", None, [1]])
     def test_non_integers_are_wrapped_type_errors(self, value):
