@@ -7,15 +7,8 @@
 
 #include "core/cf32.hpp"
 #include "core/constants.hpp"
-
-// Hot loops over an oscillator get a second copy built for the FMA
-// instruction, chosen once at load time; elsewhere std::fma is a library call
-// on the serial path. Both copies give the same bits: fma rounds once either way.
-#if defined(__x86_64__) && defined(__ELF__) && (defined(__clang__) || defined(__GNUC__))
-#define TARSK_FMA_CLONES __attribute__((target_clones("fma", "default")))
-#else
-#define TARSK_FMA_CLONES
-#endif
+#include "core/fmath.hpp"
+#include "core/dispatch.hpp"
 
 namespace tarsk {
 
@@ -29,12 +22,12 @@ struct Oscillator {
   /// Carrier of f_hz at sample rate fs; no range check (fs = 0 gives a NaN step).
   Oscillator(float f_hz, float fs) noexcept {
     const float w = (f_hz * kTwoPi) / fs;
-    ::sincosf(w, &step.im, &step.re);
+    cr_sincosf(w, step.im, step.re);
   }
 
   /// Rotates the phasor by one step and returns it; callers use the advanced
   /// value, so the first sample of a fresh oscillator carries the phase w.
-  Cf32 advance() noexcept {
+  TARSK_INLINE Cf32 advance() noexcept {
     const float re = std::fma(phasor.re, step.re, -(phasor.im * step.im));
     const float im = std::fma(phasor.im, step.re, phasor.re * step.im);
     phasor = {re, im};
@@ -44,7 +37,7 @@ struct Oscillator {
   }
 
  private:
-  void renormalise() noexcept {
+  TARSK_INLINE void renormalise() noexcept {
     const float m = ::sqrtf((phasor.im * phasor.im) + (phasor.re * phasor.re));
     const float g = 1.0f / m;
     phasor = {phasor.re * g, phasor.im * g};

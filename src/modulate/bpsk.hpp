@@ -16,9 +16,9 @@ namespace tarsk {
 
 /// Writes out.size() samples; map(k) yields symbol k. The carrier recursion
 /// is the only serial dependency, everything else per sample is independent.
-/// Call it from a TARSK_FMA_CLONES function so the fused steps are instructions.
+/// Used only inside the per-target kernels of linear_simd.cpp.
 template <class Map>
-[[gnu::always_inline]] inline void linear_waveform(Oscillator& carrier, float gain, std::span<Cf32> out,
+TARSK_INLINE void linear_waveform(Oscillator& carrier, float gain, std::span<Cf32> out,
                                                    Map map) noexcept {
   Oscillator osc = carrier;  // a local copy stays in registers; stores to out cannot alias it
   Cf32* y = out.data();
@@ -46,5 +46,16 @@ struct BpskMod {
 };
 
 static_assert(Block<BpskMod, std::uint8_t, Cf32>);
+
+// The per-sample loops of the three linear modulators, one copy per CPU target.
+TARSK_DISPATCH(void, bpsk_modulate, (Oscillator & carrier, float gain, const std::uint8_t* bits, std::span<Cf32> out),
+               (carrier, gain, bits, out))
+TARSK_DISPATCH(void, qpsk_modulate, (Oscillator & carrier, float gain, const std::uint8_t* bits, std::span<Cf32> out),
+               (carrier, gain, bits, out))
+/// levels: the order's per-axis table; bits_per_symbol selects the order.
+TARSK_DISPATCH(void, qam_modulate,
+               (unsigned bits_per_symbol, Oscillator& carrier, float gain, const float* levels,
+                const std::uint8_t* bits, std::span<Cf32> out),
+               (bits_per_symbol, carrier, gain, levels, bits, out))
 
 }  // namespace tarsk
