@@ -32,8 +32,9 @@ echo "== sanitizer build"
 cmake -S "$root" -B "$work/build" -G Ninja -DPython_EXECUTABLE="$(command -v "$python")" \
   -DCMAKE_CXX_COMPILER="$cxx" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -g -D_GLIBCXX_ASSERTIONS" \
-  -DCMAKE_CXX_FLAGS="$san" -DCMAKE_MODULE_LINKER_FLAGS="$san" -DCMAKE_SHARED_LINKER_FLAGS="$san" >/dev/null
-ninja -C "$work/build" >/dev/null
+  -DCMAKE_CXX_FLAGS="$san" -DCMAKE_MODULE_LINKER_FLAGS="$san" -DCMAKE_SHARED_LINKER_FLAGS="$san" \
+  >"$work/configure.log" || { cat "$work/configure.log" >&2; exit 1; }
+ninja -C "$work/build" >"$work/build.log" || { grep -v '^\[' "$work/build.log" | head -50 >&2; exit 1; }
 "$cxx" -O2 -shared -fPIC -o "$work/throwing_new.so" "$root/.ci/throwing_new.cpp"
 
 # Reports go to files, so that none is lost inside a test's subprocess or
@@ -59,7 +60,8 @@ check_reports() {
 printf '#include <cstdio>\nint main(int c, char**) { int* p = new int[4]; p[c + 3] = 1; std::printf("%%d", p[0]); delete[] p; }\n' \
   > "$work/canary.cpp"
 "$cxx" -fsanitize=address -g -o "$work/canary" "$work/canary.cpp"
-if (LD_PRELOAD="$preload" "$work/canary") >/dev/null 2>&1 || check_reports 2>/dev/null; then
+if ASAN_OPTIONS="$ASAN_OPTIONS:abort_on_error=0" LD_PRELOAD="$preload" "$work/canary" >/dev/null 2>&1 \
+    || check_reports 2>/dev/null; then
   echo "sanitizer canary was not caught" >&2
   exit 1
 fi
@@ -71,6 +73,6 @@ status=0
   "$python" -c 'import tarsk_sdr, sys; sys.exit(not tarsk_sdr.__file__.startswith(sys.argv[1]))' "$work/build") \
   || { echo "the sanitizer build is not the module under test" >&2; exit 1; }
 (cd "$work" && LD_PRELOAD="$preload" PYTHONPATH="$work/build" \
-  "$python" -m pytest -q -p no:cacheprovider "$root/tests") || status=$?
+  "$python" -m pytest -q -p no:cacheprovider ${PYTEST_ARGS:-} "$root/tests") || status=$?
 check_reports || status=1
 exit $status
