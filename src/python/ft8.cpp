@@ -64,6 +64,9 @@ PyObject* pack_standard(const std::string& call_to, const std::string& call_de,
                       "' (grid AA00..RR99, report -30..+127, R and a report or grid, "
                       "RRR, RR73, 73 or empty)");
   }
+  if (mixes_rover_and_portable(call_to, call_de)) {
+    raise_value_error("ft8_pack_standard: cannot carry /R and /P in one message");
+  }
   CallsignHashTable table;
   const Ft8Message message{Ft8Message::Standard{call_to, call_de, classify_extra(extra)}};
   const auto payload = pack77(message, table);
