@@ -3,6 +3,10 @@
 // the state stays in registers, and writes it back once at the end.
 #include <cstddef>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "core/fmath.hpp"
 #include "modulate/am.hpp"
 #include "modulate/cw.hpp"
@@ -15,6 +19,30 @@ namespace {
 // Samples per sine-cosine block: small enough for the stack and the L1 cache.
 constexpr std::size_t kBlock = 256;
 
+// Branch-free selections: a keying or audio signal that crosses its limits at
+// random would otherwise mispredict a branch on every crossing.
+
+/// v limited to [lo, hi]; NaN passes through.
+TARSK_INLINE float limit(float v, float lo, float hi) noexcept {
+#if defined(__SSE2__)
+  // minss/maxss return their second operand when the comparison fails, so in
+  // this order a NaN v comes through unchanged.
+  return _mm_cvtss_f32(_mm_max_ss(_mm_set_ss(lo), _mm_min_ss(_mm_set_ss(hi), _mm_set_ss(v))));
+#else
+  return v < lo ? lo : (v > hi ? hi : v);
+#endif
+}
+
+/// a >= b ? if_ge : otherwise, where NaN on either side takes otherwise.
+TARSK_INLINE float select_ge(float a, float b, float if_ge, float otherwise) noexcept {
+#if defined(__SSE2__)
+  const __m128 m = _mm_cmpge_ss(_mm_set_ss(a), _mm_set_ss(b));
+  return _mm_cvtss_f32(_mm_or_ps(_mm_and_ps(m, _mm_set_ss(if_ge)), _mm_andnot_ps(m, _mm_set_ss(otherwise))));
+#else
+  return a >= b ? if_ge : otherwise;
+#endif
+}
+
 template <bool Clamp>
 TARSK_INLINE void am_dsb_loop(AmDsbMod& mod, const float* x, Cf32* y, std::size_t n) noexcept {
   Oscillator osc = mod.carrier;
@@ -23,7 +51,7 @@ TARSK_INLINE void am_dsb_loop(AmDsbMod& mod, const float* x, Cf32* y, std::size_
     const float m = x[k] * index;
     const Cf32 o = osc.advance();
     float e = m + level;
-    if constexpr (Clamp) e = e < -1.0f ? -1.0f : (e > 1.0f ? 1.0f : e);  // NaN passes
+    if constexpr (Clamp) e = limit(e, -1.0f, 1.0f);
     e = e * gain;
     y[k] = {e * o.re, e * o.im};
   }
@@ -45,14 +73,13 @@ void cw_keyed_modulate(CwKeyedMod& mod, const float* x, Cf32* y, std::size_t n) 
   const float a_rise = mod.a_rise, a_fall = mod.a_fall, gain = mod.gain;
   const float b_rise = 1.0f - a_rise, b_fall = 1.0f - a_fall;
   for (std::size_t k = 0; k < n; ++k) {
-    const float v = x[k];
-    const float t = v < 0.0f ? 0.0f : (v > 1.0f ? 1.0f : v);  // NaN passes
+    const float t = limit(x[k], 0.0f, 1.0f);
     const Cf32 o = osc.advance();
     // Both candidates, then the choice: the comparison leaves the envelope's
     // recursion. A NaN t (or envelope) fails t >= env and takes the fall pole.
     const float up = smooth(env, t, a_rise, b_rise);
     const float down = smooth(env, t, a_fall, b_fall);
-    env = t >= env ? up : down;
+    env = select_ge(t, env, up, down);
     const float e = gain * env;
     // The full complex product of (e, 0) and o, so inf and NaN carry as written.
     y[k] = {e * o.re - o.im * 0.0f, o.re * 0.0f + e * o.im};
