@@ -96,8 +96,15 @@ std::optional<Bpsk31Demod> Bpsk31Demod::make(float fs, float rf_hz, float gain) 
 }
 
 std::size_t Bpsk31Demod::process(std::span<const Cf32> iq, std::span<float> out) noexcept {
+  if (iq.empty() || out.empty()) return 0;
   float* y = out.data();
   return front.run(iq, out.size(), gain, [&](Cf32 z) { *y++ = front.bpsk_symbol(z); });
+}
+
+void Bpsk31Demod::demodulate(std::span<const Cf32> iq, std::span<float> out) noexcept {
+  if (out.size() != output_size(iq.size())) return;
+  float* y = out.data();
+  front.run(iq, static_cast<std::size_t>(-1), gain, [&](Cf32 z) { *y++ = front.bpsk_symbol(z); });
 }
 
 // ---------------------------------------------------------------- Qpsk31Demod
@@ -108,19 +115,30 @@ std::optional<Qpsk31Demod> Qpsk31Demod::make(float fs, float rf_hz, float gain) 
   return Qpsk31Demod{std::move(*f), gain, {}};
 }
 
-std::size_t Qpsk31Demod::process(std::span<const Cf32> iq, std::span<float> out) {
-  const std::size_t room = std::min(output_size(iq.size()), out.size() & ~std::size_t{1});
+std::size_t Qpsk31Demod::run(std::span<const Cf32> iq, std::span<float> out, std::size_t max_symbols) {
+  const std::size_t room = 2 * std::min(max_symbols, front.symbols_in(iq.size()));
   const std::size_t size = dibits.size();
   if (room > dibits.max_size() - size) throw std::bad_alloc();
+  // Room first, so appending below cannot fail half-way; doubling keeps many small calls linear.
   if (size + room > dibits.capacity()) dibits.reserve(std::max(size + room, 2 * dibits.capacity()));
   float* y = out.data();
-  const std::size_t made = front.run(iq, room / 2, gain, [&](Cf32 z) {
+  const std::size_t made = front.run(iq, max_symbols, gain, [&](Cf32 z) {
     *y++ = z.re;
     *y++ = z.im;
     front.qpsk_symbol(z);
   });
   dibits.insert(dibits.end(), out.data(), out.data() + 2 * made);
   return 2 * made;
+}
+
+std::size_t Qpsk31Demod::process(std::span<const Cf32> iq, std::span<float> out) {
+  if (iq.empty() || out.size() < 2) return 0;
+  return run(iq, out, out.size() / 2);
+}
+
+void Qpsk31Demod::demodulate(std::span<const Cf32> iq, std::span<float> out) {
+  if (out.size() != output_size(iq.size())) return;
+  run(iq, out, static_cast<std::size_t>(-1));
 }
 
 void Qpsk31Demod::flush(std::span<std::uint8_t> out) {

@@ -40,8 +40,8 @@ struct Psk31Front {
     return n / sps + (n % sps >= sps - pos ? 1 : 0);
   }
 
-  /// Integrates samples until max_symbols symbols are complete or the input
-  /// ends; hands each one, scaled by gain / energy and derotated by r, to
+  /// Integrates samples until the input ends or max_symbols symbols are
+  /// complete (the samples after the last of them are left); hands each one, scaled by gain / energy and derotated by r, to
   /// on_symbol(z), which must update r and prev. Returns the symbols made.
   template <class OnSymbol>
   std::size_t run(std::span<const Cf32> in, std::size_t max_symbols, float gain, OnSymbol&& on_symbol) noexcept;
@@ -65,7 +65,6 @@ template <class OnSymbol>
 std::size_t Psk31Front::run(std::span<const Cf32> in, std::size_t max_symbols, float gain,
                             OnSymbol&& on_symbol) noexcept {
   std::size_t made = 0;
-  if (max_symbols == 0) return 0;
   for (std::size_t i = 0; i < in.size();) {
     const std::size_t n = std::min(sps - pos, in.size() - i);
     psk31_integrate(*this, in.data() + i, n);
@@ -91,6 +90,9 @@ struct Bpsk31Demod {
   /// Stops when the input ends or out is full; returns the values written.
   std::size_t process(std::span<const Cf32> iq, std::span<float> out) noexcept;
 
+  /// All of iq; out.size() must be output_size(iq.size()).
+  void demodulate(std::span<const Cf32> iq, std::span<float> out) noexcept;
+
   void reset() noexcept { front.reset(); }
 };
 
@@ -107,9 +109,13 @@ struct Qpsk31Demod {
   std::size_t output_size(std::size_t n_samples) const noexcept { return 2 * front.symbols_in(n_samples); }
 
   /// Two values (re, im) per completed symbol, written to out and kept for
-  /// flush; returns the values written. Makes room in the buffer first, so a
+  /// flush; stops when the input ends or out has no room for a symbol;
+  /// returns the values written. Makes room in the buffer first, so a
   /// std::bad_alloc leaves every state as it was.
   std::size_t process(std::span<const Cf32> iq, std::span<float> out);
+
+  /// All of iq; out.size() must be output_size(iq.size()). As process otherwise.
+  void demodulate(std::span<const Cf32> iq, std::span<float> out);
 
   std::size_t buffered_symbols() const noexcept { return dibits.size() / 2; }
 
@@ -119,6 +125,9 @@ struct Qpsk31Demod {
   void flush(std::span<std::uint8_t> out);
 
   void reset() noexcept;
+
+ private:
+  std::size_t run(std::span<const Cf32> iq, std::span<float> out, std::size_t max_symbols);
 };
 
 static_assert(Block<Qpsk31Demod, Cf32, float>);
