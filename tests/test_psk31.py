@@ -333,3 +333,24 @@ def test_demodulators_refuse_a_zero_symbol_length(fs):
     # The modulators take it: no samples, whatever the input.
     for cls in (t.Bpsk31Mod, t.Qpsk31Mod):
         assert cls(fs, 0.0, 1.0).modulate_text(b"abc").size == 0
+
+
+def test_signatures_and_docstrings():
+    for cls in (t.Bpsk31Mod, t.Qpsk31Mod, t.Bpsk31Demod, t.Qpsk31Demod):
+        assert cls.__text_signature__ == "(fs, rf_hz, gain)" and cls.__doc__ == ""
+        assert cls.set_gain.__text_signature__ == "($self, g)" and cls.reset.__text_signature__ == "($self)"
+    for cls in (t.Bpsk31Mod, t.Qpsk31Mod):
+        assert cls.modulate_text.__text_signature__ == "($self, text, preamble_bits=..., postamble_bits=...)"
+    assert t.Bpsk31Mod.modulate_bits.__doc__ == "Modulate raw differential bits into a complex64 IQ waveform."
+    assert t.Bpsk31Mod.modulate_text.__doc__ == "Modulate text bytes into a complex64 IQ waveform."
+    assert t.Qpsk31Mod.modulate_bits.__doc__ is None and t.Qpsk31Mod.modulate_text.__doc__ is None
+    assert t.Bpsk31Demod.process.__doc__ == "Process a complex64 IQ array and return float32 soft bits."
+    assert t.Qpsk31Demod.process.__doc__ == (
+        "Process IQ samples and buffer the resulting soft dibits.\n"
+        "Returns the soft dibit float32 array (interleaved Re/Im pairs).")
+    assert t.Qpsk31Demod.flush.__doc__ == "Run Viterbi on accumulated soft dibits and return decoded bits."
+    assert [m for m in vars(t.Qpsk31Demod) if not m.startswith("_")] == ["set_gain", "reset", "process", "flush"]
+    with pytest.raises(TypeError, match="argument 'text'"):
+        t.Bpsk31Mod(8000.0, 0.0, 1.0).modulate_text("str")
+    with pytest.raises(OverflowError):
+        t.Qpsk31Mod(8000.0, 0.0, 1.0).modulate_text(b"", -1)

@@ -101,12 +101,6 @@ std::size_t Bpsk31Demod::process(std::span<const Cf32> iq, std::span<float> out)
   return front.run(iq, out.size(), gain, [&](Cf32 z) { *y++ = front.bpsk_symbol(z); });
 }
 
-void Bpsk31Demod::demodulate(std::span<const Cf32> iq, std::span<float> out) noexcept {
-  if (out.size() != output_size(iq.size())) return;
-  float* y = out.data();
-  front.run(iq, static_cast<std::size_t>(-1), gain, [&](Cf32 z) { *y++ = front.bpsk_symbol(z); });
-}
-
 // ---------------------------------------------------------------- Qpsk31Demod
 
 std::optional<Qpsk31Demod> Qpsk31Demod::make(float fs, float rf_hz, float gain) {
@@ -115,7 +109,9 @@ std::optional<Qpsk31Demod> Qpsk31Demod::make(float fs, float rf_hz, float gain) 
   return Qpsk31Demod{std::move(*f), gain, {}};
 }
 
-std::size_t Qpsk31Demod::run(std::span<const Cf32> iq, std::span<float> out, std::size_t max_symbols) {
+std::size_t Qpsk31Demod::process(std::span<const Cf32> iq, std::span<float> out) {
+  if (iq.empty() || out.size() < 2) return 0;
+  const std::size_t max_symbols = out.size() / 2;
   const std::size_t room = 2 * std::min(max_symbols, front.symbols_in(iq.size()));
   const std::size_t size = dibits.size();
   if (room > dibits.max_size() - size) throw std::bad_alloc();
@@ -131,23 +127,14 @@ std::size_t Qpsk31Demod::run(std::span<const Cf32> iq, std::span<float> out, std
   return 2 * made;
 }
 
-std::size_t Qpsk31Demod::process(std::span<const Cf32> iq, std::span<float> out) {
-  if (iq.empty() || out.size() < 2) return 0;
-  return run(iq, out, out.size() / 2);
-}
-
-void Qpsk31Demod::demodulate(std::span<const Cf32> iq, std::span<float> out) {
-  if (out.size() != output_size(iq.size())) return;
-  run(iq, out, static_cast<std::size_t>(-1));
-}
-
-void Qpsk31Demod::flush(std::span<std::uint8_t> out) {
+std::size_t Qpsk31Demod::flush(std::span<std::uint8_t> out) {
   const std::size_t n = buffered_symbols();
-  if (n == 0 || out.size() < n) return;
+  if (n == 0 || out.size() < n) return 0;
   if (n > static_cast<std::size_t>(-1) / 16) throw std::bad_alloc();
   const std::unique_ptr<std::uint8_t[]> survivors(new std::uint8_t[16 * n]);
   psk31_viterbi_decode(dibits, {survivors.get(), 16 * n}, out.first(n));
   dibits.clear();
+  return n;
 }
 
 void Qpsk31Demod::reset() noexcept {

@@ -41,7 +41,7 @@ struct Psk31Front {
   }
 
   /// Integrates samples until the input ends or max_symbols symbols are
-  /// complete (the samples after the last of them are left); hands each one, scaled by gain / energy and derotated by r, to
+  /// complete (samples after the last of them are left untouched); hands each one, scaled by gain / energy and derotated by r, to
   /// on_symbol(z), which must update r and prev. Returns the symbols made.
   template <class OnSymbol>
   std::size_t run(std::span<const Cf32> in, std::size_t max_symbols, float gain, OnSymbol&& on_symbol) noexcept;
@@ -84,14 +84,13 @@ struct Bpsk31Demod {
   /// Nothing when fs gives no sample per symbol; throws std::bad_alloc for a ramp beyond memory.
   static std::optional<Bpsk31Demod> make(float fs, float rf_hz, float gain);
 
-  std::size_t output_size(std::size_t n_samples) const noexcept { return front.symbols_in(n_samples); }
+  /// Room for one value more than n samples can complete: the output never
+  /// fills, so every sample is taken in.
+  std::size_t output_size(std::size_t n_samples) const noexcept { return front.symbols_in(n_samples) + 1; }
 
   /// One soft value per completed symbol: positive for a kept phase (bit 1).
   /// Stops when the input ends or out is full; returns the values written.
   std::size_t process(std::span<const Cf32> iq, std::span<float> out) noexcept;
-
-  /// All of iq; out.size() must be output_size(iq.size()).
-  void demodulate(std::span<const Cf32> iq, std::span<float> out) noexcept;
 
   void reset() noexcept { front.reset(); }
 };
@@ -106,7 +105,8 @@ struct Qpsk31Demod {
   /// Nothing when fs gives no sample per symbol; throws std::bad_alloc for a ramp beyond memory.
   static std::optional<Qpsk31Demod> make(float fs, float rf_hz, float gain);
 
-  std::size_t output_size(std::size_t n_samples) const noexcept { return 2 * front.symbols_in(n_samples); }
+  /// Room for one symbol more than n samples can complete (see Bpsk31Demod).
+  std::size_t output_size(std::size_t n_samples) const noexcept { return 2 * (front.symbols_in(n_samples) + 1); }
 
   /// Two values (re, im) per completed symbol, written to out and kept for
   /// flush; stops when the input ends or out has no room for a symbol;
@@ -114,20 +114,15 @@ struct Qpsk31Demod {
   /// std::bad_alloc leaves every state as it was.
   std::size_t process(std::span<const Cf32> iq, std::span<float> out);
 
-  /// All of iq; out.size() must be output_size(iq.size()). As process otherwise.
-  void demodulate(std::span<const Cf32> iq, std::span<float> out);
-
   std::size_t buffered_symbols() const noexcept { return dibits.size() / 2; }
 
-  /// Viterbi-decodes the buffered symbols into out (buffered_symbols() bits)
-  /// and empties the buffer. The scratch is allocated first: a std::bad_alloc
-  /// leaves the buffer as it was.
-  void flush(std::span<std::uint8_t> out);
+  /// Viterbi-decodes the buffered symbols into out (room for
+  /// buffered_symbols() bits, else nothing happens), empties the buffer and
+  /// returns the bits written. The scratch is allocated first: a
+  /// std::bad_alloc leaves the buffer as it was.
+  std::size_t flush(std::span<std::uint8_t> out);
 
   void reset() noexcept;
-
- private:
-  std::size_t run(std::span<const Cf32> iq, std::span<float> out, std::size_t max_symbols);
 };
 
 static_assert(Block<Qpsk31Demod, Cf32, float>);
