@@ -749,7 +749,9 @@ struct ProcessImpl {
   static PyObject* run(K& k, const ArrayIn<In>& input) {
     const std::span<const In> in = input.samples();
     ArrayOut<Out> out(capacity(k, in.size()));
-    const std::size_t written = run_kernel(in.size(), [&] { return (k.*Fn)(in, out.span()); });
+    // A short input may still make a long output (a modulator's symbols).
+    const std::size_t work = in.size() > out.size() ? in.size() : out.size();
+    const std::size_t written = run_kernel(work, [&] { return (k.*Fn)(in, out.span()); });
     return out.finish(written);
   }
 };
