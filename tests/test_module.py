@@ -37,6 +37,7 @@ def test_module_docstring_is_empty_text():
 
 
 def test_class_and_function_naming():
+    assert len({id(getattr(t, name)) for name in t.__all__}) == len(t.__all__)
     for name in t.__all__:
         obj = getattr(t, name)
         assert obj.__name__ == name
@@ -104,17 +105,35 @@ def test_numpy_is_not_imported_until_an_array_is_used():
     assert out.stdout.split() == ["False", "False", "True"], out.stderr
 
 
-def test_missing_numpy_is_an_internal_fault_not_an_exception():
+def test_missing_numpy_is_an_import_error_with_its_cause():
     out = run_python("""
         import sys
         sys.modules["numpy"] = None
         import tarsk_sdr
         e = tarsk_sdr.VaricodeEncoder()
+        e.push_byte(0x65)
         try:
             e.drain_bits()
-        except Exception:
-            print("caught as Exception")
-        except BaseException as fault:
-            print(type(fault).__bases__ == (BaseException,), fault)
+        except ImportError as error:
+            print(error, "|", type(error.__cause__).__name__, "|", error.__cause__)
+        print(e.is_empty())
     """)
-    assert out.stdout.strip() == "True Failed to access NumPy array API capsule", out.stderr
+    assert out.stdout.splitlines() == [
+        "Failed to access NumPy array API capsule | ModuleNotFoundError | import of numpy halted; None in sys.modules",
+        "False",
+    ], out.stderr
+
+
+def test_type_reference_counts_are_stable_over_create_and_delete():
+    for name in ("VaricodeEncoder", "BpskDemod", "QamMod"):
+        cls = getattr(t, name, None)
+        if cls is None:
+            continue
+        args = {"VaricodeEncoder": (), "BpskDemod": (1.0,), "QamMod": (16, 48000.0, 0.0, 1.0)}[name]
+        before = sys.getrefcount(cls)
+        for _ in range(1000):
+            obj = cls(*args)
+            del obj
+        with pytest.raises(TypeError):
+            cls(*args, None, None, None, None, None)
+        assert sys.getrefcount(cls) == before, name

@@ -5,6 +5,8 @@
 #include <cmath>
 
 #include "core/constants.hpp"
+#include "core/dispatch.hpp"
+#include "core/fmath.hpp"
 
 namespace tarsk {
 
@@ -18,7 +20,7 @@ struct BiquadLowpass {
   BiquadLowpass(float bandwidth_hz, float fs) noexcept {
     const float w0 = ((bandwidth_hz * 0.9f) * kTwoPi) / fs;
     float s = 0.0f, c = 0.0f;
-    ::sincosf(w0, &s, &c);
+    cr_sincosf(w0, s, c);
     const float alpha = s / 1.4142135f;
     const float k = 1.0f / (alpha + 1.0f);
     b0 = (0.5f * (1.0f - c)) * k;
@@ -28,7 +30,7 @@ struct BiquadLowpass {
     a2 = (1.0f - alpha) * k;
   }
 
-  float step(float x) noexcept {
+  TARSK_INLINE float step(float x) noexcept {
     const float y = std::fma(x, b0, s1);
     s1 = std::fma(x, b1, s2) - a1 * y;
     s2 = x * b2 - a2 * y;
@@ -46,7 +48,7 @@ struct BiquadLowpassPair {
   BiquadLowpassPair(float bandwidth_hz, float fs) noexcept
       : first(bandwidth_hz, fs), second(first) {}
 
-  float step(float x) noexcept { return second.step(first.step(x)); }
+  TARSK_INLINE float step(float x) noexcept { return second.step(first.step(x)); }
 };
 
 }  // namespace tarsk
