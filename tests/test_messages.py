@@ -243,13 +243,19 @@ def test_portable_suffix_sets_message_type():
     p = pack_standard("X1ABC", "Y2DEF/P", "RR73")
     assert field(p, 74, 3) == 2 and field(p, 57, 1) == 1 and field(p, 28, 1) == 0
     assert ts.ft8_unpack(p) == std_dict("X1ABC", "Y2DEF/P", "RR73")
-    # One type for the whole message: a rover call_to then reads back as portable.
-    p = pack_standard("X1ABC/R", "Y2DEF/P", "RR73")
-    assert field(p, 28, 1) == 1
-    assert ts.ft8_unpack(p) == std_dict("X1ABC/P", "Y2DEF/P", "RR73")
     p = pack_standard("X1ABC/R", "Y2DEF/R", "73")
     assert field(p, 74, 3) == 1
     assert ts.ft8_unpack(p) == std_dict("X1ABC/R", "Y2DEF/R", "73")
+
+
+@pytest.mark.parametrize("call_to,call_de", [("X1ABC/R", "Y2DEF/P"), ("L4K/P", "U3G/R"),
+                                             ("Q4/Q1ABC/R", "X1ABC/P")])
+def test_rover_and_portable_in_one_message_refused(call_to, call_de):
+    # One suffix kind travels for both calls: the other would read back changed.
+    for a, b in [(call_to, call_de), (call_de, call_to)]:
+        with pytest.raises(ValueError) as e:
+            ts.ft8_pack_standard(a, b, "")
+        assert str(e.value) == "ft8_pack_standard: cannot carry /R and /P in one message"
 
 
 # ---------------------------------------------------------------- hashed callsigns
@@ -395,14 +401,21 @@ def test_free_text_round_trip(rng):
         p = ts.ft8_pack_free_text(text)
         assert type(p) is bytes
         assert p == write_fields((free_text_value(text), 71), (0, 3), (0, 3))
-        assert ts.ft8_unpack(p) == {"type": "free_text", "text": text.rstrip(" ")}
+        assert ts.ft8_unpack(p) == {"type": "free_text", "text": text.strip(" ")}
+
+
+def test_right_justified_free_text_reads_without_padding():
+    # Other senders right-justify the text in its 13 places; inner spaces are text.
+    for text in ["HELLO WORLD", "TNX 73", "A", "CQ  DX", "ABCDEFGHIJKLM"]:
+        p = write_fields((free_text_value(text.rjust(13)), 71), (0, 3), (0, 3))
+        assert ts.ft8_unpack(p) == {"type": "free_text", "text": text}
 
 
 def test_free_text_examples():
     p = ts.ft8_pack_free_text("HELLO")
     assert field(p, 0, 71) == free_text_value("HELLO" + " " * 8)
     assert ts.ft8_unpack(p) == {"type": "free_text", "text": "HELLO"}
-    assert ts.ft8_unpack(ts.ft8_pack_free_text("  HI"))["text"] == "  HI"
+    assert ts.ft8_unpack(ts.ft8_pack_free_text("  HI"))["text"] == "HI"
     assert ts.ft8_unpack(ts.ft8_pack_free_text("ABCDEFGHIJKLM"))["text"] == "ABCDEFGHIJKLM"
     assert ts.ft8_unpack(ts.ft8_pack_free_text("+-./?"))["text"] == "+-./?"
     assert ts.ft8_unpack(bytes(10)) == {"type": "free_text", "text": ""}

@@ -104,17 +104,20 @@ def test_numpy_is_not_imported_until_an_array_is_used():
     assert out.stdout.split() == ["False", "False", "True"], out.stderr
 
 
-def test_missing_numpy_is_an_internal_fault_not_an_exception():
+def test_missing_numpy_is_an_import_error_with_its_cause():
     out = run_python("""
         import sys
         sys.modules["numpy"] = None
         import tarsk_sdr
         e = tarsk_sdr.VaricodeEncoder()
+        e.push_byte(0x65)
         try:
             e.drain_bits()
-        except Exception:
-            print("caught as Exception")
-        except BaseException as fault:
-            print(type(fault).__bases__ == (BaseException,), fault)
+        except ImportError as error:
+            print(error, "|", type(error.__cause__).__name__, "|", error.__cause__)
+        print(e.is_empty())
     """)
-    assert out.stdout.strip() == "True Failed to access NumPy array API capsule", out.stderr
+    assert out.stdout.splitlines() == [
+        "Failed to access NumPy array API capsule | ModuleNotFoundError | import of numpy halted; None in sys.modules",
+        "False",
+    ], out.stderr

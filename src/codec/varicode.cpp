@@ -58,6 +58,15 @@ void reserve_more(std::vector<std::uint8_t>& v, std::size_t extra) {
   v.reserve(std::max(size + extra, grown));
 }
 
+// Empties a queue. A burst would otherwise pin its largest buffer for the object's whole
+// life: storage above 1 MiB and more than four times what the queue held is given back.
+void clear_and_trim(std::vector<std::uint8_t>& v) noexcept {
+  constexpr std::size_t kKeep = std::size_t{1} << 20;
+  const std::size_t used = v.size();
+  v.clear();
+  if (v.capacity() > kKeep && v.capacity() / 4 > used) std::vector<std::uint8_t>().swap(v);
+}
+
 }  // namespace
 
 void VaricodeEncoder::push_byte(std::uint8_t b) {
@@ -69,6 +78,8 @@ void VaricodeEncoder::push_byte(std::uint8_t b) {
 }
 
 void VaricodeEncoder::push_preamble(std::size_t n) {
+  // Fewer than two zeros after a character do not end it: they would merge with the next one.
+  if (!at_boundary_) n = std::max<std::size_t>(n, 2);
   reserve_more(bits_, n);
   bits_.insert(bits_.end(), n, 0);
   at_boundary_ = true;
@@ -84,7 +95,7 @@ void VaricodeEncoder::push_postamble(std::size_t n) {
 
 void VaricodeEncoder::drain_into(std::span<std::uint8_t> out) noexcept {
   std::copy_n(bits_.begin(), std::min(out.size(), bits_.size()), out.begin());
-  bits_.clear();
+  clear_and_trim(bits_);
 }
 
 std::vector<std::uint8_t> VaricodeEncoder::drain() {
@@ -92,6 +103,8 @@ std::vector<std::uint8_t> VaricodeEncoder::drain() {
   out.swap(bits_);
   return out;
 }
+
+void VaricodeDecoder::clear_decoded() noexcept { clear_and_trim(bytes_); }
 
 void VaricodeDecoder::push_bits(std::span<const std::uint8_t> bits) {
   // At most one byte per three bits (plus one completing an earlier word): reserve it up front.

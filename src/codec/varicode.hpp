@@ -11,13 +11,15 @@ namespace tarsk {
 class VaricodeEncoder {
  public:
   void push_byte(std::uint8_t b);
-  /// n idle zeros; the next character needs no separator after them.
+  /// n idle zeros, at least two after an open character; the next character
+  /// needs no separator after them.
   void push_preamble(std::size_t n);
   /// n ones, after a separator if a character is still open.
   void push_postamble(std::size_t n);
   std::size_t pending() const noexcept { return bits_.size(); }
   bool is_empty() const noexcept { return bits_.empty(); }
-  /// Moves every pending bit into out (out.size() == pending()) and empties the queue.
+  /// Moves every pending bit into out (out.size() == pending()) and empties the queue,
+  /// giving back storage that is far larger than what it held.
   void drain_into(std::span<std::uint8_t> out) noexcept;
   std::vector<std::uint8_t> drain();
 
@@ -30,7 +32,8 @@ class VaricodeDecoder {
  public:
   void push_bits(std::span<const std::uint8_t> bits);
   std::span<const std::uint8_t> decoded() const noexcept { return bytes_; }
-  void clear_decoded() noexcept { bytes_.clear(); }
+  /// Empties the decoded bytes; like a drain, gives back storage far above recent use.
+  void clear_decoded() noexcept;
 
  private:
   std::vector<std::uint8_t> bytes_;

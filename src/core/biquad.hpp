@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "core/constants.hpp"
+#include "core/fmath.hpp"
 
 namespace tarsk {
 
@@ -18,7 +19,7 @@ struct BiquadLowpass {
   BiquadLowpass(float bandwidth_hz, float fs) noexcept {
     const float w0 = ((bandwidth_hz * 0.9f) * kTwoPi) / fs;
     float s = 0.0f, c = 0.0f;
-    ::sincosf(w0, &s, &c);
+    cr_sincosf(w0, s, c);
     const float alpha = s / 1.4142135f;
     const float k = 1.0f / (alpha + 1.0f);
     b0 = (0.5f * (1.0f - c)) * k;

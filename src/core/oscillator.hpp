@@ -7,6 +7,7 @@
 
 #include "core/cf32.hpp"
 #include "core/constants.hpp"
+#include "core/fmath.hpp"
 #include "core/dispatch.hpp"
 
 namespace tarsk {
@@ -21,7 +22,7 @@ struct Oscillator {
   /// Carrier of f_hz at sample rate fs; no range check (fs = 0 gives a NaN step).
   Oscillator(float f_hz, float fs) noexcept {
     const float w = (f_hz * kTwoPi) / fs;
-    ::sincosf(w, &step.im, &step.re);
+    cr_sincosf(w, step.im, step.re);
   }
 
   /// Rotates the phasor by one step and returns it; callers use the advanced

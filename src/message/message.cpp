@@ -7,12 +7,36 @@ namespace tarsk {
 
 namespace {
 
-__extension__ typedef unsigned __int128 Uint128;
-
 constexpr std::string_view kFreeTextAlphabet = " 0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZ+-./?";
 constexpr std::string_view kCallAlphabet = " 0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZ/";
 constexpr std::size_t kFreeTextChars = 13;
 constexpr std::size_t kNonStdChars = 11;
+
+// The 71-bit free-text number in three 32-bit limbs, least significant first: plain
+// integer arithmetic that every target compiler has.
+struct FreeTextNumber {
+  std::uint64_t limb[3] = {0, 0, 0};
+
+  void mul_add(std::uint32_t m, std::uint32_t a) noexcept {
+    std::uint64_t carry = a;
+    for (std::uint64_t& l : limb) {
+      const std::uint64_t t = l * m + carry;
+      l = t & 0xFFFFFFFFu;
+      carry = t >> 32;
+    }
+  }
+  std::uint32_t divmod(std::uint32_t d) noexcept {
+    std::uint64_t rem = 0;
+    for (int k = 2; k >= 0; --k) {
+      const std::uint64_t t = (rem << 32) | limb[k];
+      limb[k] = t / d;
+      rem = t % d;
+    }
+    return static_cast<std::uint32_t>(rem);
+  }
+  bool bit(int i) const noexcept { return ((limb[i / 32] >> (i % 32)) & 1u) != 0; }
+  void set_bit(int i) noexcept { limb[i / 32] |= std::uint64_t{1} << (i % 32); }
+};
 
 // Message bit k is bit 7 - k % 8 of byte k / 8; fields go most significant bit first.
 struct BitWriter {
@@ -24,9 +48,9 @@ struct BitWriter {
       if ((value >> i) & 1u) bytes[pos / 8] |= static_cast<std::uint8_t>(0x80u >> (pos % 8));
     }
   }
-  void put_wide(Uint128 value, int bits) noexcept {
+  void put_wide(const FreeTextNumber& value, int bits) noexcept {
     for (int i = bits - 1; i >= 0; --i, ++pos) {
-      if ((value >> i) & 1u) bytes[pos / 8] |= static_cast<std::uint8_t>(0x80u >> (pos % 8));
+      if (value.bit(i)) bytes[pos / 8] |= static_cast<std::uint8_t>(0x80u >> (pos % 8));
     }
   }
 };
@@ -37,9 +61,11 @@ std::uint64_t get_bits(const MessagePayload& p, std::size_t pos, int bits) noexc
   return v;
 }
 
-Uint128 get_wide(const MessagePayload& p, std::size_t pos, int bits) noexcept {
-  Uint128 v = 0;
-  for (int i = 0; i < bits; ++i, ++pos) v = (v << 1) | ((p[pos / 8] >> (7 - pos % 8)) & 1u);
+FreeTextNumber get_wide(const MessagePayload& p, std::size_t pos, int bits) noexcept {
+  FreeTextNumber v;
+  for (int i = bits - 1; i >= 0; --i, ++pos) {
+    if ((p[pos / 8] >> (7 - pos % 8)) & 1u) v.set_bit(i);
+  }
   return v;
 }
 
@@ -49,6 +75,7 @@ bool ends_with_suffix(std::string_view text) noexcept {
 
 std::optional<MessagePayload> pack_standard(const Ft8Message::Standard& m,
                                             CallsignHashTable& table) {
+  if (mixes_rover_and_portable(m.call_to, m.call_de)) return std::nullopt;
   std::uint8_t ip_to = 0;
   std::uint8_t ip_de = 0;
   const auto n_to = pack28(m.call_to, table, ip_to);
@@ -75,12 +102,12 @@ std::optional<MessagePayload> pack_standard(const Ft8Message::Standard& m,
 
 std::optional<MessagePayload> pack_free_text(const Ft8Message::FreeText& m) {
   if (m.text.size() > kFreeTextChars) return std::nullopt;
-  Uint128 value = 0;
+  FreeTextNumber value;
   for (std::size_t i = 0; i < kFreeTextChars; ++i) {
     const char c = i < m.text.size() ? m.text[i] : ' ';
     const std::size_t k = kFreeTextAlphabet.find(c);
     if (k == std::string_view::npos) return std::nullopt;
-    value = value * 42 + k;
+    value.mul_add(42, static_cast<std::uint32_t>(k));
   }
   BitWriter w;
   w.put_wide(value, 71);
@@ -184,15 +211,11 @@ Ft8Message unpack_nonstd(const MessagePayload& p) {
 }
 
 Ft8Message unpack_free_text(const MessagePayload& p) {
-  Uint128 value = get_wide(p, 0, 71);
+  FreeTextNumber value = get_wide(p, 0, 71);
   std::string text(kFreeTextChars, ' ');
-  for (std::size_t i = kFreeTextChars; i-- > 0;) {
-    text[i] = kFreeTextAlphabet[static_cast<std::size_t>(value % 42)];
-    value /= 42;
-  }
-  const std::size_t last = text.find_last_not_of(' ');
-  text.resize(last == std::string::npos ? 0 : last + 1);  // leading spaces stay
-  return {Ft8Message::FreeText{std::move(text)}};
+  for (std::size_t i = kFreeTextChars; i-- > 0;) text[i] = kFreeTextAlphabet[value.divmod(42)];
+  // Senders may right-justify the text in its 13 places: padding on either side is not text.
+  return {Ft8Message::FreeText{trim_spaces(text)}};
 }
 
 Ft8Message unpack_telemetry(const MessagePayload& p) {
@@ -205,6 +228,11 @@ Ft8Message unpack_telemetry(const MessagePayload& p) {
 }
 
 }  // namespace
+
+bool mixes_rover_and_portable(std::string_view call_to, std::string_view call_de) noexcept {
+  return (call_to.ends_with("/R") && call_de.ends_with("/P")) ||
+         (call_to.ends_with("/P") && call_de.ends_with("/R"));
+}
 
 std::optional<MessagePayload> pack77(const Ft8Message& message, CallsignHashTable& table) {
   struct Visitor {

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <variant>
 
 #include "message/callsign.hpp"
@@ -22,7 +23,7 @@ inline constexpr std::uint8_t kNonStd73 = 2;
 inline constexpr std::uint8_t kNonStdNone = 3;
 
 struct Ft8Message {
-  /// i3 = 1, or 2 when a callsign ends in "/P".
+  /// i3 = 1, or 2 when a callsign ends in "/P"; "/R" and "/P" together do not pack.
   struct Standard {
     std::string call_to;
     std::string call_de;
@@ -49,6 +50,10 @@ struct Ft8Message {
 
   std::variant<Standard, FreeText, NonStd, Telemetry, Unknown> value;
 };
+
+/// True when one call ends in "/R" and the other in "/P": a standard message has one
+/// suffix kind for both calls, so one of them would read back changed.
+bool mixes_rover_and_portable(std::string_view call_to, std::string_view call_de) noexcept;
 
 /// Message -> payload; callsigns packed on the way are saved in `table`.
 std::optional<MessagePayload> pack77(const Ft8Message& message, CallsignHashTable& table);

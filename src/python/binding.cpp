@@ -7,8 +7,26 @@ namespace tarsk::py {
 
 // ---------------------------------------------------------------- errors
 
-void raise(PyObject* type, const char* message) {
-  PyErr_SetString(type, message);
+void set_error(PyObject* type, std::string_view message) noexcept {
+  std::string text;
+  try {
+    text.reserve(message.size());
+    for (char c : message) {
+      if (c == '\0')
+        text += "\\x00";
+      else
+        text += c;
+    }
+  } catch (...) {
+    PyErr_NoMemory();
+    return;
+  }
+  PyRef value(PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "replace"));
+  if (value) PyErr_SetObject(type, value.get());
+}
+
+void raise(PyObject* type, std::string_view message) {
+  set_error(type, message);
   throw PythonError{};
 }
 
@@ -21,6 +39,11 @@ void raise_internal_fault(const char* message) {
     if (!fault_type) return;  // the creation failure is the pending exception
   }
   PyErr_SetString(fault_type, message);
+}
+
+void internal_fault(const char* message) {
+  raise_internal_fault(message);
+  throw PythonError{};
 }
 
 void set_type_mismatch(PyObject* o, const char* expected) {
@@ -65,7 +88,7 @@ std::string Signature::display() const {
 
 namespace {
 
-void set_error(const std::string& message) { PyErr_SetString(PyExc_TypeError, message.c_str()); }
+void set_error(const std::string& message) { tarsk::py::set_error(PyExc_TypeError, message); }
 
 bool too_many_positional(const Signature& sig, Py_ssize_t given) {
   const char* was = given == 1 ? "was" : "were";
@@ -81,12 +104,21 @@ bool too_many_positional(const Signature& sig, Py_ssize_t given) {
 
 // Finds the keyword's parameter and stores the value; false with TypeError set otherwise.
 bool place_keyword(const Signature& sig, PyObject* key, PyObject* value, PyObject** slots) {
-  Py_ssize_t len = 0;
-  const char* text = PyUnicode_Check(key) ? PyUnicode_AsUTF8AndSize(key, &len) : nullptr;
-  if (!text) {
-    PyErr_Clear();
+  if (!PyUnicode_Check(key)) {
     set_error(sig.display() + " keywords must be strings");
     return false;
+  }
+  Py_ssize_t len = 0;
+  const char* text = PyUnicode_AsUTF8AndSize(key, &len);
+  PyRef encoded;
+  if (!text) {
+    // A lone surrogate: no parameter has it, but the message still names the key.
+    PyErr_Clear();
+    encoded = PyRef(PyUnicode_AsEncodedString(key, "utf-8", "backslashreplace"));
+    if (!encoded) return false;
+    char* data = nullptr;
+    if (PyBytes_AsStringAndSize(encoded.get(), &data, &len) < 0) return false;
+    text = data;
   }
   const std::string_view k(text, static_cast<std::size_t>(len));
   for (std::size_t i = 0; i < sig.count; ++i) {
@@ -183,35 +215,6 @@ bool set_out_of_range() {
   return false;
 }
 
-// Integers go through __index__ (so a float is a TypeError), then must fit the native type.
-template <class I>
-bool convert_integer(PyObject* o, I& out) {
-  PyRef index(PyNumber_Index(o));
-  if (!index) return false;
-  int overflow = 0;
-  const long long v = PyLong_AsLongLongAndOverflow(index.get(), &overflow);
-  if (v == -1 && !overflow && PyErr_Occurred()) return false;
-  if (overflow > 0 && std::is_same_v<I, std::uint64_t>) {
-    const unsigned long long u = PyLong_AsUnsignedLongLong(index.get());
-    if (u == static_cast<unsigned long long>(-1) && PyErr_Occurred()) {
-      PyErr_Clear();
-      return set_out_of_range();
-    }
-    out = static_cast<I>(u);
-    return true;
-  }
-  if (overflow != 0) return set_out_of_range();
-  if constexpr (std::is_signed_v<I>) {
-    if (v < static_cast<long long>(std::numeric_limits<I>::min()) ||
-        v > static_cast<long long>(std::numeric_limits<I>::max()))
-      return set_out_of_range();
-  } else {
-    if (v < 0 || static_cast<unsigned long long>(v) > std::numeric_limits<I>::max()) return set_out_of_range();
-  }
-  out = static_cast<I>(v);
-  return true;
-}
-
 }  // namespace
 
 bool convert(PyObject* o, bool& out) {
@@ -229,10 +232,41 @@ bool convert(PyObject* o, bool& out) {
   return false;
 }
 
-bool convert(PyObject* o, std::uint8_t& out) { return convert_integer(o, out); }
-bool convert(PyObject* o, std::int32_t& out) { return convert_integer(o, out); }
-bool convert(PyObject* o, std::uint32_t& out) { return convert_integer(o, out); }
-bool convert(PyObject* o, std::uint64_t& out) { return convert_integer(o, out); }
+// Integers go through __index__ (so a float is a TypeError), then must fit the native type.
+namespace detail {
+
+bool convert_signed(PyObject* o, long long& out, long long min, long long max) {
+  PyRef index(PyNumber_Index(o));
+  if (!index) return false;
+  int overflow = 0;
+  const long long v = PyLong_AsLongLongAndOverflow(index.get(), &overflow);
+  if (v == -1 && !overflow && PyErr_Occurred()) return false;
+  if (overflow != 0 || v < min || v > max) return set_out_of_range();
+  out = v;
+  return true;
+}
+
+bool convert_unsigned(PyObject* o, unsigned long long& out, unsigned long long max) {
+  PyRef index(PyNumber_Index(o));
+  if (!index) return false;
+  int overflow = 0;
+  const long long v = PyLong_AsLongLongAndOverflow(index.get(), &overflow);
+  if (v == -1 && !overflow && PyErr_Occurred()) return false;
+  if (overflow < 0 || (overflow == 0 && v < 0)) return set_out_of_range();
+  unsigned long long u = static_cast<unsigned long long>(v);
+  if (overflow > 0) {
+    u = PyLong_AsUnsignedLongLong(index.get());
+    if (u == static_cast<unsigned long long>(-1) && PyErr_Occurred()) {
+      PyErr_Clear();
+      return set_out_of_range();
+    }
+  }
+  if (u > max) return set_out_of_range();
+  out = u;
+  return true;
+}
+
+}  // namespace detail
 
 bool convert(PyObject* o, std::string& out) {
   if (!PyUnicode_Check(o)) {
@@ -264,15 +298,16 @@ std::string_view Bytes::view() const noexcept {
 
 // ---------------------------------------------------------------- registration
 
-PyObject* build_type(const ClassSpec& spec, int basicsize, destructor dealloc_fn) {
+PyObject* build_type(const char* name, const char* doc, newfunc tp_new, PyMethodDef* methods, int basicsize,
+                     destructor dealloc_fn) {
   PyType_Slot slots[] = {
-      {Py_tp_new, reinterpret_cast<void*>(spec.tp_new)},
+      {Py_tp_new, reinterpret_cast<void*>(tp_new)},
       {Py_tp_dealloc, reinterpret_cast<void*>(dealloc_fn)},
-      {Py_tp_methods, spec.methods},
-      {Py_tp_doc, const_cast<char*>(spec.doc)},
+      {Py_tp_methods, methods},
+      {Py_tp_doc, const_cast<char*>(doc)},
       {0, nullptr},
   };
-  PyType_Spec type_spec = {spec.name, basicsize, 0, Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE, slots};
+  PyType_Spec type_spec = {name, basicsize, 0, Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE, slots};
   return PyType_FromSpec(&type_spec);
 }
 
@@ -282,4 +317,34 @@ PyObject* function_object(PyObject* module, PyMethodDef* def) {
   return PyCFunction_NewEx(def, module, name.get());
 }
 
+}  // namespace tarsk::py
+
+// ---------------------------------------------------------------- compile-time checks of the signature reader
+
+namespace tarsk::py {
+namespace {
+
+using K = DefaultValue::Kind;
+constexpr Signature kDefaultsProbe = function_signature(
+    "probe(iq, fs, min_carrier_syms=8, peak_margin_db=6.0, bias=-2.5e-3, on=False, off=True, n=...)\n--\n\n");
+static_assert(kDefaultsProbe.count == 8 && kDefaultsProbe.required == 2);
+static_assert(kDefaultsProbe.params[2].value.kind == K::Integer && kDefaultsProbe.params[2].value.integer == 8);
+static_assert(kDefaultsProbe.params[3].value.kind == K::Real && kDefaultsProbe.params[3].value.real == 6.0);
+static_assert(kDefaultsProbe.params[4].value.kind == K::Real && kDefaultsProbe.params[4].value.real == -2.5e-3);
+static_assert(kDefaultsProbe.params[5].value.kind == K::Flag && !kDefaultsProbe.params[5].value.flag);
+static_assert(kDefaultsProbe.params[6].value.kind == K::Flag && kDefaultsProbe.params[6].value.flag);
+static_assert(kDefaultsProbe.params[7].value.kind == K::Given && kDefaultsProbe.given_before(8) == 1);
+static_assert(detail::default_of<kDefaultsProbe, 2, std::uint32_t>() == 8u);
+static_assert(detail::default_of<kDefaultsProbe, 2, float>() == 8.0f);
+static_assert(detail::default_of<kDefaultsProbe, 3, float>() == 6.0f);
+static_assert(detail::default_of<kDefaultsProbe, 4, double>() == -0.0025);
+static_assert(detail::default_of<kDefaultsProbe, 6, bool>());
+static_assert(detail::default_of<kDefaultsProbe, 7, std::uint32_t, 32>() == 32u);
+
+constexpr Signature kMethodProbe = method_signature("Probe", "modulate_text($self, text, preamble_bits=..., postamble_bits=...)\n--\n\nDoc.");
+static_assert(kMethodProbe.count == 3 && kMethodProbe.required == 1 && kMethodProbe.given_before(3) == 2);
+static_assert(kNameOf<"modulate_text($self, text)\n--\n\n">.view() == "modulate_text");
+static_assert(kTypeNameOf<"Probe(a)\n--\n\n">.view() == "builtins.Probe");
+
+}  // namespace
 }  // namespace tarsk::py

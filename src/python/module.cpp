@@ -1,34 +1,40 @@
 // The module's one exported entry, its definition, and the execution step
 // that registers every class and function in the fixed order of __all__.
+#include <iterator>
+#include <string>
+
 #include "python/binding.hpp"
-#include "python/exports.hpp"
+#include "python/demodulate.hpp"
+#include "python/ft8.hpp"
+#include "python/modulate.hpp"
+#include "python/psk31.hpp"
 
 namespace tarsk::py {
 namespace {
 
-struct Export {
+struct Row {
   const char* name;
-  PyObject* (*make)(PyObject* module);  ///< null until the name is built
+  PyObject* (*object)(PyObject* module);  ///< a definition's object(); null until the name is built
 };
 
 // This order is the order of __all__.
-const Export kExports[] = {
+constexpr Row kRegistry[] = {
     {"CwEnvelopeDemod", nullptr},
     {"AmEnvelopeDemod", nullptr},
     {"SsbProductDemod", nullptr},
     {"FmQuadratureDemod", nullptr},
     {"PmQuadratureDemod", nullptr},
-    {"BpskDemod", export_bpsk_demod},
-    {"QpskDemod", export_qpsk_demod},
-    {"QamDemod", export_qam_demod},
+    {"BpskDemod", &BpskDemodClass::object},
+    {"QpskDemod", &QpskDemodClass::object},
+    {"QamDemod", &QamDemodClass::object},
     {"AmDsbMod", nullptr},
     {"CwKeyedMod", nullptr},
     {"FmPhaseAccumMod", nullptr},
     {"PmDirectPhaseMod", nullptr},
     {"SsbPhasingMod", nullptr},
-    {"BpskMod", export_bpsk_mod},
-    {"QpskMod", export_qpsk_mod},
-    {"QamMod", export_qam_mod},
+    {"BpskMod", &BpskModClass::object},
+    {"QpskMod", &QpskModClass::object},
+    {"QamMod", &QamModClass::object},
     {"Ft8Mod", nullptr},
     {"Ft8Demod", nullptr},
     {"Ft8Codec", nullptr},
@@ -37,12 +43,12 @@ const Export kExports[] = {
     {"Ft4Codec", nullptr},
     {"ft8_sync", nullptr},
     {"ft4_sync", nullptr},
-    {"ft8_pack_standard", export_ft8_pack_standard},
-    {"ft8_pack_free_text", export_ft8_pack_free_text},
-    {"ft8_pack_telemetry", export_ft8_pack_telemetry},
-    {"ft8_unpack", export_ft8_unpack},
-    {"VaricodeEncoder", export_varicode_encoder},
-    {"VaricodeDecoder", export_varicode_decoder},
+    {"ft8_pack_standard", &Ft8PackStandardFunction::object},
+    {"ft8_pack_free_text", &Ft8PackFreeTextFunction::object},
+    {"ft8_pack_telemetry", &Ft8PackTelemetryFunction::object},
+    {"ft8_unpack", &Ft8UnpackFunction::object},
+    {"VaricodeEncoder", &VaricodeEncoderClass::object},
+    {"VaricodeDecoder", &VaricodeDecoderClass::object},
     {"Bpsk31Mod", nullptr},
     {"Qpsk31Mod", nullptr},
     {"Bpsk31Demod", nullptr},
@@ -50,10 +56,10 @@ const Export kExports[] = {
     {"psk31_sync", nullptr},
 };
 
+static_assert(std::size(kRegistry) == 35);
+
 // Binds obj under its __name__ and records the name in __all__.
-int add(PyObject* module, PyObject* obj) {
-  PyRef name(PyObject_GetAttrString(obj, "__name__"));
-  if (!name) return -1;
+int add(PyObject* module, PyObject* obj, PyObject* name) {
   PyRef all(PyObject_GetAttrString(module, "__all__"));
   if (!all) {
     if (!PyErr_ExceptionMatches(PyExc_AttributeError)) return -1;
@@ -65,12 +71,12 @@ int add(PyObject* module, PyObject* obj) {
     set_type_mismatch(all.get(), "list");
     return -1;
   }
-  if (PyList_Append(all.get(), name.get()) < 0) {
+  if (PyList_Append(all.get(), name) < 0) {
     PyErr_Clear();
     raise_internal_fault("could not append __name__ to __all__");
     return -1;
   }
-  return PyObject_SetAttr(module, name.get(), obj);
+  return PyObject_SetAttr(module, name, obj);
 }
 
 int exec_module(PyObject* module) {
@@ -78,10 +84,28 @@ int exec_module(PyObject* module) {
     set_type_mismatch(module, "module");
     return -1;
   }
-  for (const Export& e : kExports) {
-    if (!e.make) continue;
-    PyRef obj(e.make(module));
-    if (!obj || add(module, obj.get()) < 0) return -1;
+  // Objects registered so far: a row pointing at an already registered
+  // definition, or a definition named otherwise than its row, is a wiring fault.
+  PyObject* seen[std::size(kRegistry)] = {};
+  std::size_t n_seen = 0;
+  for (const Row& row : kRegistry) {
+    if (!row.object) continue;
+    PyRef obj(row.object(module));
+    if (!obj) return -1;
+    PyRef name(PyObject_GetAttrString(obj.get(), "__name__"));
+    if (!name) return -1;
+    if (PyUnicode_CompareWithASCIIString(name.get(), row.name) != 0) {
+      raise_internal_fault((std::string("registry row ") + row.name + " holds another definition").c_str());
+      return -1;
+    }
+    for (std::size_t i = 0; i < n_seen; ++i) {
+      if (seen[i] == obj.get()) {
+        raise_internal_fault((std::string("registry row ") + row.name + " repeats a registered definition").c_str());
+        return -1;
+      }
+    }
+    if (add(module, obj.get(), name.get()) < 0) return -1;
+    seen[n_seen++] = obj.get();  // the module keeps it alive
   }
   return 0;
 }

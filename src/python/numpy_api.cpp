@@ -10,6 +10,7 @@ namespace {
 // Permanent slot numbers of NumPy's C API table.
 constexpr int kSlotArrayType = 2;
 constexpr int kSlotDescrFromType = 45;
+constexpr int kSlotResize = 80;
 constexpr int kSlotNewFromDescr = 94;
 constexpr int kSlotEquivTypes = 182;
 
@@ -17,6 +18,11 @@ using DescrFromType = PyObject* (*)(int);
 using NewFromDescr = PyObject* (*)(PyTypeObject*, PyObject*, int, const Py_ssize_t*, const Py_ssize_t*, void*,
                                    int, PyObject*);
 using EquivTypes = unsigned char (*)(PyObject*, PyObject*);
+struct Dims {
+  Py_ssize_t* ptr;
+  int len;
+};
+using Resize = PyObject* (*)(PyObject*, Dims*, int, int);
 
 // The leading fields of every ndarray, unchanged since NumPy 1.7.
 struct ArrayFields {
@@ -87,6 +93,19 @@ bool load_api() {
 bool ensure_api() {
   if (g_api) return true;
   if (load_api()) return true;
+  if (PyErr_ExceptionMatches(PyExc_ImportError)) {
+    // NumPy missing, broken, or refusing this (sub-)interpreter: say so, keeping its reason.
+    PyObject *type = nullptr, *value = nullptr, *traceback = nullptr;
+    PyErr_Fetch(&type, &value, &traceback);
+    PyErr_NormalizeException(&type, &value, &traceback);
+    PyRef type_ref(type), cause(value), tb(traceback);
+    if (tb) PyException_SetTraceback(cause.get(), tb.get());
+    PyRef error(PyObject_CallFunction(PyExc_ImportError, "s", "Failed to access NumPy array API capsule"));
+    if (!error) return false;
+    PyException_SetCause(error.get(), cause.release());  // steals
+    PyErr_SetObject(PyExc_ImportError, error.get());
+    return false;
+  }
   PyErr_Clear();
   raise_internal_fault("Failed to access NumPy array API capsule");
   return false;
@@ -121,5 +140,13 @@ PyObject* new_vector(TypeNum type_num, std::size_t n) {
 }
 
 void* mutable_data(PyObject* array) { return fields(array)->data; }
+
+bool shrink(PyObject* array, std::size_t n) {
+  Py_ssize_t dims[1] = {static_cast<Py_ssize_t>(n)};
+  Dims shape = {dims, 1};
+  // refcheck off: the array has not left the binding yet.
+  PyRef none(reinterpret_cast<Resize>(g_api[kSlotResize])(array, &shape, 0, 0));
+  return static_cast<bool>(none);
+}
 
 }  // namespace tarsk::py::numpy

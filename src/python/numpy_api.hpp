@@ -13,7 +13,8 @@ namespace tarsk::py::numpy {
 
 enum TypeNum : int { kUByte = 2, kFloat = 11, kCFloat = 14 };
 
-/// Fetches the array API once per process. False with the internal-fault exception set on failure.
+/// Fetches the array API once per process. False with an exception set on failure: ImportError
+/// (caused by NumPy's own) when NumPy cannot be imported, else the internal fault.
 bool ensure_api();
 
 /// True when o is an ndarray (or subclass) with one dimension and a dtype equivalent to type_num.
@@ -32,5 +33,9 @@ PyObject* new_vector(TypeNum type_num, std::size_t n);
 
 /// Writable data pointer of an array made by new_vector.
 void* mutable_data(PyObject* array);
+
+/// Cuts an array made by new_vector, still referenced only by its maker, to its
+/// first n elements. False with an exception set on failure.
+bool shrink(PyObject* array, std::size_t n);
 
 }  // namespace tarsk::py::numpy

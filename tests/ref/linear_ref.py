@@ -2,20 +2,19 @@
 BPSK/QPSK/QAM mappers and the hard deciders.
 
 Every step is one float32 operation in the library's order; fused
-multiply-adds and sincosf come from the C library through ctypes, because
-float32(float64(a) * b + c) rounds twice and NumPy's float32 sin/cos are
-its own approximations.
+multiply-adds come from the C library through ctypes, because
+float32(float64(a) * b + c) rounds twice. The carrier step is the correctly
+rounded sine and cosine: Python's double result rounded to float32.
 """
 
 import ctypes
+import math
 
 import numpy as np
 
 _libm = ctypes.CDLL("libm.so.6")
 _libm.fmaf.argtypes = [ctypes.c_float, ctypes.c_float, ctypes.c_float]
 _libm.fmaf.restype = ctypes.c_float
-_libm.sincosf.argtypes = [ctypes.c_float, ctypes.POINTER(ctypes.c_float), ctypes.POINTER(ctypes.c_float)]
-_libm.sincosf.restype = None
 
 f32 = np.float32
 TWO_PI = f32(6.2831855)
@@ -42,10 +41,10 @@ def fmaf(a, b, c):
 
 
 def sincosf(x):
-    s = ctypes.c_float()
-    c = ctypes.c_float()
-    _libm.sincosf(float(x), ctypes.byref(s), ctypes.byref(c))
-    return f32(s.value), f32(c.value)
+    x = float(x)
+    if not math.isfinite(x):
+        return f32("nan"), f32("nan")
+    return f32(math.sin(x)), f32(math.cos(x))
 
 
 class Oscillator:
