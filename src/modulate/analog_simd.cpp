@@ -19,6 +19,19 @@ namespace {
 // Samples per sine-cosine block: small enough for the stack and the L1 cache.
 constexpr std::size_t kBlock = 256;
 
+/// Calls body(k, sin(x[k] * scale), cos(x[k] * scale)) for k = 0..n-1 in order,
+/// the sines and cosines a block at a time in vector lanes.
+template <class Body>
+TARSK_INLINE void with_sincos(const float* x, float scale, std::size_t n, Body body) noexcept {
+  alignas(64) float phi[kBlock], s[kBlock], c[kBlock];
+  for (std::size_t start = 0; start < n; start += kBlock) {
+    const std::size_t m = n - start < kBlock ? n - start : kBlock;
+    for (std::size_t j = 0; j < m; ++j) phi[j] = x[start + j] * scale;
+    cr_sincosf_n(phi, s, c, m);
+    for (std::size_t j = 0; j < m; ++j) body(start + j, s[j], c[j]);
+  }
+}
+
 // Branch-free selections: a keying or audio signal that crosses its limits at
 // random would otherwise mispredict a branch on every crossing.
 
@@ -115,18 +128,11 @@ void fm_phase_accum_modulate(FmPhaseAccumMod& mod, const float* x, Cf32* y, std:
   Cf32 phase = mod.phase;
   std::uint32_t count = mod.phase_count;
   Oscillator osc = mod.carrier;
-  alignas(64) float phi[kBlock], s[kBlock], c[kBlock];
-  for (std::size_t start = 0; start < n; start += kBlock) {
-    const std::size_t m = n - start < kBlock ? n - start : kBlock;
-    for (std::size_t j = 0; j < m; ++j) phi[j] = x[start + j] * k_rad;
-    cr_sincosf_n(phi, s, c, m);
-    Cf32* out = y + start;
-    for (std::size_t j = 0; j < m; ++j) {
-      const Cf32 p = advance_phasor(phase, count, {c[j], s[j]});
-      const Cf32 o = osc.advance();
-      out[j] = mix_plain(gain * p.re, gain * p.im, o);
-    }
-  }
+  with_sincos(x, k_rad, n, [&](std::size_t k, float s, float c) {
+    const Cf32 p = advance_phasor(phase, count, {c, s});
+    const Cf32 o = osc.advance();
+    y[k] = mix_plain(gain * p.re, gain * p.im, o);
+  });
   mod.phase = phase;
   mod.phase_count = count;
   mod.carrier = osc;
@@ -135,17 +141,10 @@ void fm_phase_accum_modulate(FmPhaseAccumMod& mod, const float* x, Cf32* y, std:
 void pm_direct_phase_modulate(PmDirectPhaseMod& mod, const float* x, Cf32* y, std::size_t n) noexcept {
   const float kp = mod.kp, gain = mod.gain;
   Oscillator osc = mod.carrier;
-  alignas(64) float phi[kBlock], s[kBlock], c[kBlock];
-  for (std::size_t start = 0; start < n; start += kBlock) {
-    const std::size_t m = n - start < kBlock ? n - start : kBlock;
-    for (std::size_t j = 0; j < m; ++j) phi[j] = x[start + j] * kp;
-    cr_sincosf_n(phi, s, c, m);
-    Cf32* out = y + start;
-    for (std::size_t j = 0; j < m; ++j) {
-      const Cf32 o = osc.advance();
-      out[j] = mix_plain(c[j] * gain, s[j] * gain, o);
-    }
-  }
+  with_sincos(x, kp, n, [&](std::size_t k, float s, float c) {
+    const Cf32 o = osc.advance();
+    y[k] = mix_plain(c * gain, s * gain, o);
+  });
   mod.carrier = osc;
 }
 
