@@ -1,0 +1,122 @@
+"""Waterfall, FT8/FT4 Costas synchronisation and the PSK31 carrier search."""
+
+import hashlib
+import os
+import subprocess
+import sys
+
+import numpy as np
+import pytest
+
+import tarsk_sdr as t
+from ref import sync_ref as ref
+
+f32 = np.float32
+HERE = os.path.dirname(os.path.abspath(__file__))
+
+
+def noise(rng, n, sigma):
+    return (rng.normal(0, sigma, n) + 1j * rng.normal(0, sigma, n)).astype(np.complex64)
+
+
+def fsk(tones, block, fs, base_hz, spacing):
+    """Phase-continuous tones, one per block: a stand-in frame for the waterfall checks."""
+    f = base_hz + np.repeat(np.asarray(tones, np.float64), block) * spacing
+    return np.exp(2j * np.pi * np.cumsum(f) / fs).astype(np.complex64)
+
+
+def frame_tones(mode, rng):
+    tones = rng.integers(0, mode["tones"], mode["symbols"])
+    for pos, tone in mode["costas"]:
+        tones[pos] = tone
+    return tones
+
+
+def same_bits(a, b):
+    return np.asarray(a, f32).tobytes() == np.asarray(b, f32).tobytes()
+
+
+# ---------------------------------------------------------------- bit-exact against the reference
+
+@pytest.mark.parametrize("name,mode,sync", [("ft8", ref.FT8, t.ft8_sync), ("ft4", ref.FT4, t.ft4_sync)])
+def test_every_position_matches_reference(name, mode, sync, rng):
+    # Four start offsets from t_min = -1, five base bins; the buffer ends inside row 80 (FT8) or
+    # 106 (FT4), so one row is cut short and the last lies past the end (all 0.0).
+    block, fs, base = mode["block"], 12000.0, 1000.0
+    n_rows = mode["symbols"] + 1
+    iq = noise(rng, n_rows * block + 700, 0.3)
+    iq[block:block + mode["symbols"] * block] += fsk(frame_tones(mode, rng), block, fs, base + 2 * float(mode["bin_hz"]),
+                                                     float(mode["bin_hz"]))
+    max_hz = base + 3 * float(mode["bin_hz"])
+    got = sync(iq, fs, base, max_hz, -1, 2, 1000)
+    want = ref.ft_sync_all(mode, iq, fs, base, max_hz, -1, 2)
+    assert len(got) == len(want) == 4 * (3 + mode["extra"] - mode["tones"] + 1)
+    for g, (time_sym, freq_bin, score, llr) in zip(got, want):
+        assert list(g) == ["time_sym", "freq_bin", "score", "llr"]
+        assert (g["time_sym"], g["freq_bin"]) == (time_sym, freq_bin)
+        assert same_bits(g["score"], score)
+        assert g["llr"].dtype == f32 and same_bits(g["llr"], llr)
+    # The frame starts at symbol 1 on base bin 2.
+    assert (got[0]["time_sym"], got[0]["freq_bin"]) == (1, 2)
+
+
+ISA_SCRIPT = r"""
+import hashlib, sys
+import numpy as np
+import tarsk_sdr as t
+rng = np.random.default_rng(5)
+iq = (rng.normal(size=200000) + 1j * rng.normal(size=200000)).astype(np.complex64)
+h = hashlib.sha256()
+for sync in (t.ft8_sync, t.ft4_sync):
+    for d in sync(iq[:170000], 12000.0, 300.0, 480.0, -2, 7, 40):
+        h.update(repr((d["time_sym"], d["freq_bin"], d["score"])).encode() + d["llr"].tobytes())
+if hasattr(t, "psk31_sync"):
+    for d in t.psk31_sync(iq, 8000.0, 500.0, 1500.0, 2, 1.0, 64, 30):
+        h.update(repr((d["time_sym"], d["freq_bin"], d["carrier_hz"], d["score"])).encode() + d["soft_bits"].tobytes())
+print(h.hexdigest())
+"""
+
+
+def test_every_cpu_target_gives_the_same_bits():
+    """Baseline, AVX2 and AVX-512 kernels (as far as this CPU runs them) agree bit for bit."""
+    digests = set()
+    for isa in ("baseline", "avx2", "avx512", ""):
+        env = dict(os.environ, TARSK_ISA=isa)
+        out = subprocess.run([sys.executable, "-c", ISA_SCRIPT], env=env, capture_output=True, text=True, check=True)
+        digests.add(out.stdout.strip())
+    assert len(digests) == 1
+
+
+# ---------------------------------------------------------------- candidate order and limits
+
+def test_empty_buffer_returns_positions_in_search_order():
+    # Every row lies past the end: all scores 0, LLRs 0 and not normalised; ties keep the
+    # search order (k, then f) whatever the number of candidates.
+    got = t.ft8_sync(np.zeros(0, np.complex64), 12000.0, 1000.0, 1100.0, 0, 3, 25)
+    assert [(d["time_sym"], d["freq_bin"]) for d in got] == [(k, f) for k in range(4) for f in range(18)][:25]
+    assert all(d["score"] == 0.0 and not d["llr"].any() for d in got)
+    # max_hz <= base_hz still searches base bins 0 and 1; t_max <= t_min only one start.
+    assert [(d["time_sym"], d["freq_bin"]) for d in t.ft8_sync(np.zeros(0, np.complex64), 12000.0, 1000.0, 900.0, 5, 2, 9)] == [(5, 0), (5, 1)]
+    assert len(t.ft4_sync(np.zeros(0, np.complex64), 12000.0, 1000.0, 900.0, 0, 0, 9)) == 2
+
+
+def test_fewer_positions_than_max_cand_and_huge_max_cand(rng):
+    iq = noise(rng, 90 * 1920, 1.0)
+    got = t.ft8_sync(iq, 12000.0, 1000.0, 1012.5, 0, 4, 2**63)
+    assert len(got) == 5 * 4
+    scores = [d["score"] for d in got]
+    assert scores == sorted(scores, reverse=True)
+
+
+@pytest.mark.parametrize("sync", [t.ft8_sync, t.ft4_sync])
+def test_limits(sync):
+    iq = np.zeros(1000, np.complex64)
+    assert sync(iq, 12000.0, 1000.0, 1100.0, 0, 3, 0) == []
+    with pytest.raises(ValueError, match=r"_sync: t_max - t_min = 4294967295 is out of range"):
+        sync(iq, 12000.0, 1000.0, 1100.0, -2**31, 2**31 - 1, 5)
+    with pytest.raises(MemoryError, match=r"_sync: max_hz - base_hz is too wide"):
+        sync(iq, 12000.0, 0.0, 1e30, 0, 0, 5)
+    with pytest.raises(MemoryError, match=r"_sync: (a|cannot allocate a) waterfall of 21474835\d\d rows"):
+        sync(iq, 12000.0, 0.0, 1e8, 0, 2**31 - 200, 5)
+    with pytest.raises(TypeError, match="argument 't_min'"):
+        sync(iq, 12000.0, 0.0, 100.0, 0.5, 1, 5)
