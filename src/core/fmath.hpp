@@ -301,12 +301,12 @@ TARSK_FMATH_INLINE double exp_scale(u64 k_bits) noexcept { return from_bits((k_b
 
 TARSK_FMATH_INLINE u64 exp_main(float x, double& out) noexcept {
   const double xd = static_cast<double>(x);
-  const bool in_range = xd >= kExpMin && xd <= kExpMax;
-  const double xs = in_range ? xd : 0.0;
+  const u64 in_range = static_cast<u64>(xd >= kExpMin) & static_cast<u64>(xd <= kExpMax);
+  const double xs = from_bits(bits(xd) & (u64{0} - in_range));  // 0 when out of range
   u64 k_bits = 0;
   const double y = exp_core(xs, k_bits);
   out = y * exp_scale(k_bits);
-  return static_cast<u64>(!in_range) | near_midpoint(y);
+  return (in_range ^ 1) | near_midpoint(y);
 }
 
 TARSK_FMATH_COLD float exp_slow(float x) noexcept {
@@ -339,9 +339,9 @@ TARSK_FMATH_INLINE double log_core(double xd) noexcept {
   // Exponent as a double without an integer conversion.
   const double ex = from_bits(0x4330000000000000ULL | (b >> 52)) - (0x1p52 + 1023.0);
   const double m0 = from_bits((b & 0x000FFFFFFFFFFFFFULL) | 0x3FF0000000000000ULL);
-  const bool big = m0 > kSqrt2;
-  const double m = big ? m0 * 0.5 : m0;
-  const double e = big ? ex + 1.0 : ex;
+  const u64 big = u64{0} - static_cast<u64>(m0 > kSqrt2);
+  const double m = from_bits(bits(m0) - (big & (u64{1} << 52)));  // halved when big
+  const double e = ex + from_bits(bits(1.0) & big);
   // log m = 2 atanh(s), s = f / (2 + f), |s| <= 0.1716.
   const double f = m - 1.0;  // exact
   const double d = 2.0 + f;  // exact, at most 26 bits
@@ -376,9 +376,10 @@ TARSK_FMATH_INLINE double log_core(double xd) noexcept {
 
 TARSK_FMATH_INLINE u64 log_main(float x, double& out) noexcept {
   const double xd = static_cast<double>(x);
-  const bool in_range = xd > 0.0 && xd <= 0x1.fffffep127;
-  out = log_core(in_range ? xd : 1.0);
-  return static_cast<u64>(!in_range) | near_midpoint(out);
+  const u64 in_range = static_cast<u64>(xd > 0.0) & static_cast<u64>(xd <= 0x1.fffffep127);
+  const u64 keep = u64{0} - in_range;
+  out = log_core(from_bits((bits(xd) & keep) | (bits(1.0) & ~keep)));  // 1 when out of range
+  return (in_range ^ 1) | near_midpoint(out);
 }
 
 TARSK_FMATH_COLD float log_slow(float x) noexcept {
@@ -436,8 +437,9 @@ TARSK_FMATH_INLINE float cr_logf(float x) noexcept {
 /// s[i], c[i] = cr_sincosf(x[i]); any of the arrays may be the same.
 TARSK_FMATH_INLINE void cr_sincosf_n(const float* x, float* s, float* c, std::size_t n) noexcept {
   using fmath_detail::kChunk;
+  const std::size_t whole = n - n % kChunk;
   std::size_t i = 0;
-  for (; i + kChunk <= n; i += kChunk) {
+  for (; i < whole; i += kChunk) {
     float xin[kChunk], so[kChunk], co[kChunk];
     for (std::size_t j = 0; j < kChunk; ++j) xin[j] = x[i + j];
     fmath_detail::u64 flags = 0;
@@ -466,8 +468,9 @@ TARSK_FMATH_INLINE void cr_sincosf_n(const float* x, float* s, float* c, std::si
 /// y[i] = cr_expf(x[i]); x and y may be the same array.
 TARSK_FMATH_INLINE void cr_expf_n(const float* x, float* y, std::size_t n) noexcept {
   using fmath_detail::kChunk;
+  const std::size_t whole = n - n % kChunk;
   std::size_t i = 0;
-  for (; i + kChunk <= n; i += kChunk) {
+  for (; i < whole; i += kChunk) {
     float xin[kChunk], out[kChunk];
     for (std::size_t j = 0; j < kChunk; ++j) xin[j] = x[i + j];
     fmath_detail::u64 flags = 0;
@@ -487,8 +490,9 @@ TARSK_FMATH_INLINE void cr_expf_n(const float* x, float* y, std::size_t n) noexc
 /// y[i] = cr_logf(x[i]); x and y may be the same array.
 TARSK_FMATH_INLINE void cr_logf_n(const float* x, float* y, std::size_t n) noexcept {
   using fmath_detail::kChunk;
+  const std::size_t whole = n - n % kChunk;
   std::size_t i = 0;
-  for (; i + kChunk <= n; i += kChunk) {
+  for (; i < whole; i += kChunk) {
     float xin[kChunk], out[kChunk];
     for (std::size_t j = 0; j < kChunk; ++j) xin[j] = x[i + j];
     fmath_detail::u64 flags = 0;
