@@ -87,6 +87,56 @@ def test_every_cpu_target_gives_the_same_bits():
     assert len(digests) == 1
 
 
+# ---------------------------------------------------------------- frames found and decoded
+
+FT = {
+    "ft8": (t.ft8_sync, t.Ft8Mod, t.Ft8Demod, t.Ft8Codec, 1920, 79, 6.25),
+    "ft4": (t.ft4_sync, t.Ft4Mod, t.Ft4Demod, t.Ft4Codec, 576, 105, 62.5 / 3),
+}
+
+
+def add_frame(iq, name, payload, base_hz, f, start, gain=0.5):
+    _, mod, _, codec, block, _, spacing = FT[name]
+    tones = codec.encode(payload)
+    frame = mod(12000.0, base_hz + f * spacing, 0.0, gain).modulate(tones)
+    iq[start * block:start * block + frame.size] += frame
+    return tones
+
+
+@pytest.mark.parametrize("name", ["ft8", "ft4"])
+@pytest.mark.parametrize("t_min,t_max", [(-3, 9), (0, 10), (4, 9)])
+def test_frame_found_at_its_time_and_bin(name, t_min, t_max, rng):
+    sync, _, demod, codec, block, symbols, spacing = FT[name]
+    base = 500.0
+    iq = noise(rng, (symbols + 16) * block, 1.0)
+    payload = t.ft8_pack_standard("CQ", "X1ABC", "FN42")
+    tones = add_frame(iq, name, payload, base, 37, 6)
+    got = sync(iq, 12000.0, base, base + 60 * spacing, t_min, t_max, 5)
+    assert (got[0]["time_sym"], got[0]["freq_bin"]) == (6, 37)
+    assert codec.decode_soft(got[0]["llr"]) == payload
+    # time_sym is the frame start in the buffer, whatever t_min: the frame cuts out there.
+    start = got[0]["time_sym"] * block
+    frame = iq[start:start + symbols * block]
+    assert np.array_equal(demod(12000.0, base + 37 * spacing).demodulate(frame), tones)
+
+
+@pytest.mark.parametrize("name", ["ft8", "ft4"])
+def test_several_frames_in_one_buffer(name, rng):
+    sync, _, _, codec, block, symbols, spacing = FT[name]
+    iq = noise(rng, (symbols + 20) * block, 1.0)
+    sent = {}
+    for i, (f, start) in enumerate([(12, 3), (40, 11), (75, 0), (103, 7)]):
+        payload = t.ft8_pack_standard("CQ", f"X{i}ABC", "FN42")
+        add_frame(iq, name, payload, 200.0, f, start, gain=0.3)
+        sent[payload] = (start, f)
+    found = {}
+    for c in sync(iq, 12000.0, 200.0, 200.0 + 115 * spacing, 0, 14, 40):
+        payload = codec.decode_soft(c["llr"])
+        if payload is not None:
+            found.setdefault(payload, (c["time_sym"], c["freq_bin"]))
+    assert found == sent
+
+
 # ---------------------------------------------------------------- candidate order and limits
 
 def test_empty_buffer_returns_positions_in_search_order():
