@@ -37,6 +37,7 @@ def test_module_docstring_is_empty_text():
 
 
 def test_class_and_function_naming():
+    assert len({id(getattr(t, name)) for name in t.__all__}) == len(t.__all__)
     for name in t.__all__:
         obj = getattr(t, name)
         assert obj.__name__ == name
@@ -121,3 +122,18 @@ def test_missing_numpy_is_an_import_error_with_its_cause():
         "Failed to access NumPy array API capsule | ModuleNotFoundError | import of numpy halted; None in sys.modules",
         "False",
     ], out.stderr
+
+
+def test_type_reference_counts_are_stable_over_create_and_delete():
+    for name in ("VaricodeEncoder", "BpskDemod", "QamMod"):
+        cls = getattr(t, name, None)
+        if cls is None:
+            continue
+        args = {"VaricodeEncoder": (), "BpskDemod": (1.0,), "QamMod": (16, 48000.0, 0.0, 1.0)}[name]
+        before = sys.getrefcount(cls)
+        for _ in range(1000):
+            obj = cls(*args)
+            del obj
+        with pytest.raises(TypeError):
+            cls(*args, None, None, None, None, None)
+        assert sys.getrefcount(cls) == before, name

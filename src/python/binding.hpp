@@ -169,8 +169,16 @@ struct Text {
 
 namespace detail {
 
+// string_view::find compares a pointer with null, which g++ 12 under
+// -fsanitize=undefined cannot fold for text held in a template argument.
+consteval std::size_t find_char(std::string_view s, char c) {
+  for (std::size_t i = 0; i < s.size(); ++i)
+    if (s[i] == c) return i;
+  return std::string_view::npos;
+}
+
 consteval std::size_t head_length(std::string_view doc) {
-  const std::size_t open = doc.find('(');
+  const std::size_t open = find_char(doc, '(');
   if (open == std::string_view::npos || open == 0) throw "docstring must open with name(...)";
   return open;
 }
@@ -312,8 +320,8 @@ consteval DefaultValue parse_default(std::string_view s) {
 consteval Signature parse(Kind kind, std::string_view owner, std::string_view doc) {
   Signature sig;
   sig.kind = kind;
-  const std::size_t open = doc.find('(');
-  const std::size_t close = doc.find(')');
+  const std::size_t open = find_char(doc, '(');
+  const std::size_t close = find_char(doc, ')');
   if (open == std::string_view::npos || close == std::string_view::npos || close < open)
     throw "docstring must open with a text signature";
   if (doc.substr(close + 1, 5) != "\n--\n\n") throw "text signature must be followed by \\n--\\n\\n";
@@ -328,7 +336,7 @@ consteval Signature parse(Kind kind, std::string_view owner, std::string_view do
   std::string_view rest = doc.substr(open + 1, close - open - 1);
   bool first = true;
   while (!trim(rest).empty()) {
-    const std::size_t comma = rest.find(',');
+    const std::size_t comma = find_char(rest, ',');
     std::string_view item = trim(rest.substr(0, comma));
     rest = comma == std::string_view::npos ? std::string_view{} : rest.substr(comma + 1);
     if (first && kind == Kind::Method) {
@@ -339,7 +347,7 @@ consteval Signature parse(Kind kind, std::string_view owner, std::string_view do
     first = false;
     if (item.empty() || item.front() == '$') throw "bad parameter";
     Param p;
-    const std::size_t eq = item.find('=');
+    const std::size_t eq = find_char(item, '=');
     p.name = trim(item.substr(0, eq));
     if (eq != std::string_view::npos) p.value = parse_default(trim(item.substr(eq + 1)));
     if (p.name.empty()) throw "bad parameter";

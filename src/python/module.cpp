@@ -49,10 +49,10 @@ constexpr Row kRegistry[] = {
     {"ft8_unpack", &Ft8UnpackFunction::object},
     {"VaricodeEncoder", &VaricodeEncoderClass::object},
     {"VaricodeDecoder", &VaricodeDecoderClass::object},
-    {"Bpsk31Mod", nullptr},
-    {"Qpsk31Mod", nullptr},
-    {"Bpsk31Demod", nullptr},
-    {"Qpsk31Demod", nullptr},
+    {"Bpsk31Mod", &Bpsk31ModClass::object},
+    {"Qpsk31Mod", &Qpsk31ModClass::object},
+    {"Bpsk31Demod", &Bpsk31DemodClass::object},
+    {"Qpsk31Demod", &Qpsk31DemodClass::object},
     {"psk31_sync", nullptr},
 };
 
