@@ -65,8 +65,9 @@ def psk31_round_trip(rng, text: bytes) -> bytes:
     # A steady carrier (ones) before the stream lets the search see it before the first character.
     bits = np.concatenate([np.ones(24, np.uint8), enc.drain_bits()])
     burst = t.Bpsk31Mod(fs, carrier, 0.5).modulate_bits(bits)
-    iq = ((rng.normal(size=400 * 256) + 1j * rng.normal(size=400 * 256)) * 0.1).astype(np.complex64)
     start = 37 * 256  # a symbol boundary
+    n = start + burst.size + 2 * 256  # the recording stops soon after the burst
+    iq = ((rng.normal(size=n) + 1j * rng.normal(size=n)) * 0.1).astype(np.complex64)
     iq[start:start + burst.size] += burst
     found = t.psk31_sync(iq, fs, 500.0, 2500.0)
     best = found[0]

@@ -53,7 +53,7 @@ constexpr Row kRegistry[] = {
     {"Qpsk31Mod", &Qpsk31ModClass::object},
     {"Bpsk31Demod", &Bpsk31DemodClass::object},
     {"Qpsk31Demod", &Qpsk31DemodClass::object},
-    {"psk31_sync", nullptr},
+    {"psk31_sync", &Psk31SyncFunction::object},
 };
 
 static_assert(std::size(kRegistry) == 35);
