@@ -166,7 +166,9 @@ inline PyObject* ft_sync_call(const char* name, const FtMode& mode, const ArrayI
     found = run_kernel(std::max(samples.size(), plan.rows * plan.bins),
                        [&] { return ft_sync(mode, plan, samples, fs, base_hz); });
   } catch (const std::bad_alloc&) {
-    raise(PyExc_MemoryError, (fn + ": cannot allocate a waterfall of " + shape).c_str());
+    raise(PyExc_MemoryError, (fn + ": out of memory for a waterfall of " + shape + " and " +
+                              std::to_string(plan.keep) + " candidates")
+                                 .c_str());
   }
   PyRef list(PyList_New(static_cast<Py_ssize_t>(found.size())));
   if (!list) throw PythonError{};
