@@ -28,6 +28,16 @@ CONSTRUCT = {
     "QamDemod": (16, 1.0),
     "Ft8Codec": (),
     "Ft4Codec": (),
+    "CwEnvelopeDemod": (48000.0, 700.0, 50.0),
+    "AmEnvelopeDemod": (48000.0, 3000.0),
+    "SsbProductDemod": (48000.0, 1000.0, 2500.0),
+    "FmQuadratureDemod": (48000.0, 2000.0, 3000.0),
+    "PmQuadratureDemod": (48000.0, 1.0, 3000.0),
+    "AmDsbMod": (48000.0, 1000.0, 1.0, 0.5),
+    "CwKeyedMod": (48000.0, 700.0, 5.0, 5.0),
+    "FmPhaseAccumMod": (48000.0, 5000.0, 1000.0),
+    "PmDirectPhaseMod": (48000.0, 2.0, 1000.0),
+    "SsbPhasingMod": (48000.0, 1500.0, 1700.0, 3000.0, True),
 }
 
 

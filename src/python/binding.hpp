@@ -442,6 +442,12 @@ class ArrayOut {
     return array_.release();
   }
 
+  /// The array, which the kernel must have filled: any other count is an internal fault.
+  PyObject* finish_exact(std::size_t written) {
+    if (written != n_) internal_fault("a kernel wrote another number of items than its output holds");
+    return array_.release();
+  }
+
  private:
   PyRef array_;
   std::size_t n_;
@@ -733,14 +739,16 @@ template <class K, class In, class Out>
 struct kernel_traits<std::size_t (K::*)(std::span<const In>, std::span<Out>) const noexcept>
     : kernel_traits<std::size_t (K::*)(std::span<const In>, std::span<Out>)> {};
 
-template <auto Fn>
+template <auto Fn, auto Size>
 struct ProcessImpl {
   using K = typename kernel_traits<decltype(Fn)>::state;
   using In = typename kernel_traits<decltype(Fn)>::in;
   using Out = typename kernel_traits<decltype(Fn)>::out;
 
   static std::size_t capacity(const K& k, std::size_t n) {
-    if constexpr (requires { k.output_size(n); })
+    if constexpr (!std::is_null_pointer_v<decltype(Size)>)
+      return std::invoke(Size, k, n);
+    else if constexpr (requires { k.output_size(n); })
       return k.output_size(n);
     else
       return n;
@@ -749,7 +757,9 @@ struct ProcessImpl {
   static PyObject* run(K& k, const ArrayIn<In>& input) {
     const std::span<const In> in = input.samples();
     ArrayOut<Out> out(capacity(k, in.size()));
-    const std::size_t written = run_kernel(in.size(), [&] { return (k.*Fn)(in, out.span()); });
+    // A short input may still make a long output (a modulator's symbols).
+    const std::size_t work = in.size() > out.size() ? in.size() : out.size();
+    const std::size_t written = run_kernel(work, [&] { return (k.*Fn)(in, out.span()); });
     return out.finish(written);
   }
 };
@@ -813,10 +823,11 @@ struct Method {
   };
 };
 
-/// process(x): borrows the input array, allocates State::output_size(n) (else n)
-/// outputs, runs `count = state.process(in, out)` and returns the first count.
-template <Text Doc, auto Fn>
-struct Process : Method<Doc, &detail::ProcessImpl<Fn>::run> {};
+/// process(x): borrows the input array, allocates room for `state.*Size(n)` items
+/// (default: `state.output_size(n)`, else n), runs `count = state.*Fn(in, out)`
+/// and returns the first count.
+template <Text Doc, auto Fn, auto Size = nullptr>
+struct Process : Method<Doc, &detail::ProcessImpl<Fn, Size>::run> {};
 
 /// A no-argument method returning an array: room for `state.*Size()` items,
 /// `count = state.*Write(out)`, the first count returned (flush and the like).

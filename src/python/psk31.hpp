@@ -18,7 +18,7 @@ namespace tarsk::py {
 inline PyObject* varicode_drain_bits(VaricodeEncoder& e) {
   ArrayOut<std::uint8_t> out(e.pending());
   e.drain_into(out.span());  // fills exactly pending() bits
-  return out.finish(out.size());
+  return out.finish_exact(out.size());
 }
 
 inline void varicode_push_bits(VaricodeDecoder& d, const ArrayIn<std::uint8_t>& bits) {
