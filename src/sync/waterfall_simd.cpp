@@ -27,7 +27,8 @@ namespace {
 #if defined(__AVX512F__)
 struct Lanes {
   static constexpr std::size_t kWidth = 16;
-  static constexpr std::size_t kTileRows = 10;  // 20 accumulators + phasor + step in 32 registers
+  static constexpr std::size_t kGroups = 2;     // bins: 2 x 16
+  static constexpr std::size_t kTileRows = 5;   // 20 accumulators + phasors + steps in 32 registers
   __m512 v;
   TARSK_INLINE static Lanes load(const float* p) noexcept { return {_mm512_loadu_ps(p)}; }
   TARSK_INLINE static Lanes splat(float x) noexcept { return {_mm512_set1_ps(x)}; }
@@ -44,6 +45,7 @@ struct Lanes {
 #elif defined(__AVX2__) && defined(__FMA__)
 struct Lanes {
   static constexpr std::size_t kWidth = 8;
+  static constexpr std::size_t kGroups = 1;
   static constexpr std::size_t kTileRows = 4;  // 16 registers
   __m256 v;
   TARSK_INLINE static Lanes load(const float* p) noexcept { return {_mm256_loadu_ps(p)}; }
@@ -60,6 +62,7 @@ struct Lanes {
 // Portable form: plain per-lane arithmetic, the reference the wider targets reproduce.
 struct Lanes {
   static constexpr std::size_t kWidth = 4;
+  static constexpr std::size_t kGroups = 1;
   static constexpr std::size_t kTileRows = 4;
   float v[kWidth];
   TARSK_INLINE static Lanes load(const float* p) noexcept {
@@ -96,49 +99,67 @@ struct Lanes {
 
 constexpr std::size_t W = Lanes::kWidth;
 
-/// Squared magnitudes plus 1e-12 of `tile` rows (T at most kTileRows) for one group of W bins.
+constexpr std::size_t G = Lanes::kGroups;
+
+/// Squared magnitudes plus 1e-12 of T rows (at most kTileRows) for G groups of W bins.
+/// Each sample, broadcast once, serves all G groups.
 template <std::size_t T>
 TARSK_INLINE void tile_power(const Cf32* x, std::size_t n, std::size_t stride, const float* c_lanes,
                              const float* s_lanes, float* power) noexcept {
-  const Lanes c = Lanes::load(c_lanes), s = Lanes::load(s_lanes);
-  Lanes pr = Lanes::splat(1.0f), pi = Lanes::zero();
-  Lanes xr_acc[T], xi_acc[T];
+  Lanes c[G], s[G], pr[G], pi[G], xr_acc[T][G], xi_acc[T][G];
   TARSK_UNROLL
-  for (std::size_t r = 0; r < T; ++r) xr_acc[r] = xi_acc[r] = Lanes::zero();
+  for (std::size_t g = 0; g < G; ++g) {
+    c[g] = Lanes::load(c_lanes + g * W);
+    s[g] = Lanes::load(s_lanes + g * W);
+    pr[g] = Lanes::splat(1.0f);
+    pi[g] = Lanes::zero();
+    TARSK_UNROLL
+    for (std::size_t r = 0; r < T; ++r) xr_acc[r][g] = xi_acc[r][g] = Lanes::zero();
+  }
   for (std::size_t k = 0; k < n; ++k) {
     TARSK_UNROLL
     for (std::size_t r = 0; r < T; ++r) {
       const Cf32 v = x[r * stride + k];
       const Lanes a = Lanes::splat(v.re), b = Lanes::splat(v.im);
-      // X += x * p, the product written out: (a c - b s) + j (b c + a s).
-      xr_acc[r] = xr_acc[r] + (a * pr - b * pi);
-      xi_acc[r] = xi_acc[r] + (b * pr + a * pi);
+      TARSK_UNROLL
+      for (std::size_t g = 0; g < G; ++g) {
+        // X += x * p, the product written out: (a c - b s) + j (b c + a s).
+        xr_acc[r][g] = xr_acc[r][g] + (a * pr[g] - b * pi[g]);
+        xi_acc[r][g] = xi_acc[r][g] + (b * pr[g] + a * pi[g]);
+      }
     }
-    const Lanes nr = Lanes::fms(pr, c, s * pi);
-    const Lanes ni = Lanes::fma(pi, c, s * pr);
-    pr = nr;
-    pi = ni;
+    TARSK_UNROLL
+    for (std::size_t g = 0; g < G; ++g) {
+      const Lanes nr = Lanes::fms(pr[g], c[g], s[g] * pi[g]);
+      const Lanes ni = Lanes::fma(pi[g], c[g], s[g] * pr[g]);
+      pr[g] = nr;
+      pi[g] = ni;
+    }
   }
   const Lanes tiny = Lanes::splat(1e-12f);
   TARSK_UNROLL
   for (std::size_t r = 0; r < T; ++r) {
-    ((xr_acc[r] * xr_acc[r] + xi_acc[r] * xi_acc[r]) + tiny).store(power + r * W);
+    TARSK_UNROLL
+    for (std::size_t g = 0; g < G; ++g) {
+      ((xr_acc[r][g] * xr_acc[r][g] + xi_acc[r][g] * xi_acc[r][g]) + tiny).store(power + (r * G + g) * W);
+    }
   }
 }
 
 template <std::size_t T>
 void rows_tile(const Cf32* x, std::size_t n, std::size_t stride, const float* cos_step, const float* sin_step,
                std::size_t bins, float* out) noexcept {
-  alignas(64) float c_lanes[W], s_lanes[W], power[T * W];
-  for (std::size_t b0 = 0; b0 < bins; b0 += W) {
-    const std::size_t m = std::min(W, bins - b0);
+  constexpr std::size_t kSpan = G * W;  // bins per pass
+  alignas(64) float c_lanes[kSpan], s_lanes[kSpan], power[T * kSpan];
+  for (std::size_t b0 = 0; b0 < bins; b0 += kSpan) {
+    const std::size_t m = std::min(kSpan, bins - b0);
     // Lanes past the last bin turn by 0 and are dropped.
-    for (std::size_t i = 0; i < W; ++i) {
+    for (std::size_t i = 0; i < kSpan; ++i) {
       c_lanes[i] = i < m ? cos_step[b0 + i] : 1.0f;
       s_lanes[i] = i < m ? sin_step[b0 + i] : 0.0f;
     }
     tile_power<T>(x, n, stride, c_lanes, s_lanes, power);
-    for (std::size_t r = 0; r < T; ++r) std::memcpy(out + r * bins + b0, power + r * W, m * sizeof(float));
+    for (std::size_t r = 0; r < T; ++r) std::memcpy(out + r * bins + b0, power + r * kSpan, m * sizeof(float));
   }
 }
 
