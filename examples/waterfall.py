@@ -4,6 +4,7 @@ Needs the optional extra: python3 -m pip install '.[examples]'
 Run: python3 examples/waterfall.py [OUT.png]   (default docs/waterfall.png)
 """
 
+import io
 import os
 import sys
 
@@ -15,6 +16,7 @@ try:
     matplotlib.use("Agg")
     import matplotlib.pyplot as plt
     from matplotlib.patches import Rectangle
+    from PIL import Image  # installed with matplotlib
 except ImportError:
     sys.exit("examples/waterfall.py needs matplotlib: python3 -m pip install '.[examples]'")
 
@@ -47,7 +49,10 @@ def main() -> None:
     ax.set_title("One FT8 slot at -10 dB SNR: frames found by ft8_sync and read by decode_soft", fontsize=10)
     fig.tight_layout()
     os.makedirs(os.path.dirname(os.path.abspath(out)), exist_ok=True)
-    fig.savefig(out)
+    buf = io.BytesIO()
+    fig.savefig(buf, format="png")
+    # A 64-colour palette keeps the picture small enough to live in the repository.
+    Image.open(buf).convert("RGB").quantize(64).save(out, optimize=True)
     print(f"wrote {out}")
 
 

@@ -89,7 +89,7 @@ def test_every_cpu_target_gives_the_same_bits():
 
 # ---------------------------------------------------------------- frames found and decoded
 
-FT = {} if not hasattr(t, "Ft8Mod") else {
+FT = {
     "ft8": (t.ft8_sync, t.Ft8Mod, t.Ft8Demod, t.Ft8Codec, 1920, 79, 6.25),
     "ft4": (t.ft4_sync, t.Ft4Mod, t.Ft4Demod, t.Ft4Codec, 576, 105, 62.5 / 3),
 }

@@ -1,7 +1,8 @@
 // Per-sample loops of the analog demodulators, compiled once per CPU target
-// (see core/dispatch.hpp). Work without a serial dependency (magnitudes,
-// phase steps) is done a block at a time so it vectorises; the recursions
-// then run over the block.
+// (see core/dispatch.hpp). Each loop is bound by the latency of its
+// recursion (low-pass section, DC blocker, smoother, beat oscillator); work
+// off that chain either hides under it or, for the phase steps, is done a
+// block at a time in vector lanes.
 // The lane type below never crosses a call boundary (everything taking it is
 // always inlined), so the ABI note about passing it without AVX is moot.
 #pragma GCC diagnostic ignored "-Wpsabi"
@@ -67,13 +68,10 @@ void am_envelope_demodulate(AmEnvelopeDemod& d, const Cf32* x, float* y, std::si
 void cw_envelope_demodulate(CwEnvelopeDemod& d, const Cf32* x, float* y, std::size_t n) noexcept {
   OnePoleSmoother env = d.envelope;
   const float b = 1.0f - env.a, gain = d.gain;
-  alignas(64) float mag[kBlock];
-  for (std::size_t start = 0; start < n; start += kBlock) {
-    const std::size_t m = n - start < kBlock ? n - start : kBlock;
-    const Cf32* in = x + start;
-    for (std::size_t j = 0; j < m; ++j) mag[j] = std::sqrt((in[j].re * in[j].re) + (in[j].im * in[j].im));
-    float* out = y + start;
-    for (std::size_t j = 0; j < m; ++j) out[j] = gain * env.step(mag[j], b);
+  // One loop: the square root is off the smoother's chain and hides under it.
+  for (std::size_t k = 0; k < n; ++k) {
+    const float m = std::sqrt((x[k].re * x[k].re) + (x[k].im * x[k].im));
+    y[k] = gain * env.step(m, b);
   }
   d.envelope = env;
 }

@@ -1,5 +1,6 @@
 #include "sync/ft4_sync.hpp"
 
+#include "codec/ft4.hpp"
 #include "sync/costas.hpp"
 
 namespace tarsk {
@@ -21,11 +22,8 @@ constexpr auto kFt4Data = [] {
   return pos;
 }();
 
-// Tone -> the bits it carries (the inverse of the Gray map).
-constexpr std::uint8_t kFt4ValueOf[4] = {0, 1, 3, 2};
-
 }  // namespace
 
-const FtMode kFt4Mode{kFt4SymbolSamples, kFt4ToneSpacingHz, kFt4Symbols, 5, 4, kFt4Cells, kFt4Data, kFt4ValueOf};
+const FtMode kFt4Mode{kFt4SymbolSamples, kFt4ToneSpacingHz, kFt4Symbols, 5, 4, kFt4Cells, kFt4Data, kFt4GrayInverse};
 
 }  // namespace tarsk

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <limits>
 
+#include "codec/ft8.hpp"
 #include "sync/costas.hpp"
 #include "sync/waterfall.hpp"
 
@@ -94,10 +95,7 @@ void read_llrs(const FtMode& mode, const Waterfall& w, std::size_t k, std::size_
 
 }  // namespace
 
-// Tone -> the bits it carries (the inverse of the Gray map).
-constexpr std::uint8_t kFt8ValueOf[8] = {0, 1, 3, 2, 6, 4, 5, 7};
-
-const FtMode kFt8Mode{kFt8SymbolSamples, kFt8ToneSpacingHz, kFt8Symbols, 9, 8, kFt8Cells, kFt8Data, kFt8ValueOf};
+const FtMode kFt8Mode{kFt8SymbolSamples, kFt8ToneSpacingHz, kFt8Symbols, 9, 8, kFt8Cells, kFt8Data, kFt8GrayInverse};
 
 FtSyncPlan ft_sync_plan(const FtMode& mode, std::size_t n_samples, float base_hz, float max_hz,
                         std::int32_t t_min, std::int32_t t_max, std::size_t max_cand) noexcept {

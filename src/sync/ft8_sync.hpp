@@ -42,7 +42,7 @@ struct FtMode {
   std::size_t tones;       ///< per symbol (8 or 4)
   std::span<const std::array<std::uint8_t, 2>> costas;  ///< (frame position, tone) in scoring order
   std::span<const std::uint8_t> data;                   ///< frame positions of the data symbols
-  std::span<const std::uint8_t> value_of;               ///< tone -> the codeword bits it carries
+  std::span<const std::uint8_t> value_of;               ///< tone -> the codeword bits it carries (inverse Gray map)
 };
 
 extern const FtMode kFt8Mode;
