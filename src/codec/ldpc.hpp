@@ -5,7 +5,6 @@
 #pragma once
 
 #include <array>
-#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -31,10 +30,11 @@ constexpr FtCodeword ldpc_encode(const FtBlock91& a91) noexcept {
   for (std::size_t i = 0; i < 12; ++i) cw[i] = a91[i];
   cw[11] &= 0xE0u;  // bits 91..95 belong to the parity part
   for (std::size_t i = 0; i < kLdpcM; ++i) {
-    unsigned ones = 0;
-    for (std::size_t j = 0; j < 12; ++j) ones += static_cast<unsigned>(std::popcount(
-                                             static_cast<unsigned>(kLdpcGenerator[i][j] & a91[j])));
-    if (ones & 1u) {
+    // The parity of the AND is the parity of the XOR of its bytes.
+    unsigned x = 0;
+    for (std::size_t j = 0; j < 12; ++j) x ^= kLdpcGenerator[i][j] & a91[j];
+    x ^= x >> 4;
+    if ((0x6996u >> (x & 15u)) & 1u) {
       const std::size_t n = kLdpcK + i;
       cw[n / 8] = static_cast<std::uint8_t>(cw[n / 8] | (0x80u >> (n % 8)));
     }

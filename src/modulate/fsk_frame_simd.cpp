@@ -57,6 +57,11 @@ TARSK_INLINE void frame(const std::uint8_t* symbols, std::size_t n_symbols, std:
 
 }  // namespace
 
+// Pairing the re and im halves of a step into one vector puts shuffles into the
+// serial chain; scalar code keeps it at one multiply and one fused multiply-add.
+#if defined(__GNUC__) && !defined(__clang__)
+__attribute__((optimize("no-tree-slp-vectorize")))
+#endif
 void fsk_frame_modulate(const std::uint8_t* symbols, std::size_t n_symbols, std::size_t symbol_samples,
                         float spacing_hz, float base_hz, float rf_hz, float fs, float gain, Cf32* out) noexcept {
   if (rf_hz == 0.0f) {
