@@ -186,10 +186,9 @@ _DIGEST = textwrap.dedent("""
 
 
 def test_every_kernel_target_gives_the_same_bits():
-    env = dict(os.environ)
     digests = {}
     for isa in ("baseline", "avx2", "avx512"):
-        env["TARSK_ISA"] = isa
+        env = dict(os.environ, TARSK_ISA=isa, PYTHONPATH=os.pathsep.join(sys.path))
         out = subprocess.run([sys.executable, "-c", _DIGEST], env=env, capture_output=True, text=True, check=True)
         digests[isa] = out.stdout.strip()
     assert len(set(digests.values())) == 1, digests

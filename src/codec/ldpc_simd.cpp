@@ -131,10 +131,14 @@ unsigned ldpc_decode_soft(std::span<const float, kLdpcN> llr, std::span<std::uin
     // slot multiplies by exactly 1), then 2 atanh.
     for (std::size_t m0 = 0; m0 < kChecksPadded; m0 += W) {
       vf t[kSlots];
+#pragma GCC unroll 7
       for (std::size_t k = 0; k < kSlots; ++k) t[k] = gather(t_var, check_reads + k * kChecksPadded + m0);
+      // Unrolled, so that the seven values stay in registers and the skip costs no branch.
+#pragma GCC unroll 7
       for (std::size_t k = 0; k < kSlots; ++k) {
         const std::size_t first = k == 0 ? 1 : 0;
         vf p = t[first];
+#pragma GCC unroll 7
         for (std::size_t j = first + 1; j < kSlots; ++j)
           if (j != k) p = p * t[j];
         store(c2v + k * kChecksPadded + m0, 2.0f * fast_atanh(p));
