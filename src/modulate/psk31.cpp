@@ -19,9 +19,8 @@ void prepare_ramp(std::vector<float>& ramp, std::size_t sps, std::size_t n_out) 
   if (n_out != 0 && ramp.size() != sps) ramp = make_hann(sps);
 }
 
-void mix(float rf_hz, Cf32 step, std::span<Cf32> out) noexcept {
-  if (rf_hz != 0.0f) psk31_mix(step, out.data(), out.size());
-}
+// The carrier's step, or null when rf_hz is exactly 0 (a NaN rf_hz still mixes).
+const Cf32* carrier(const float& rf_hz, const Cf32& step) noexcept { return rf_hz != 0.0f ? &step : nullptr; }
 
 }  // namespace
 
@@ -101,8 +100,8 @@ Bpsk31Mod Bpsk31Mod::make(float fs, float rf_hz, float gain) noexcept {
 void Bpsk31Mod::modulate(std::span<const std::uint8_t> bits, std::span<Cf32> out) {
   if (output_size(bits.size()) != out.size()) return;
   prepare_ramp(ramp, sps, out.size());
-  bpsk31_baseband(ramp.data(), sps, gain, amplitude, bits.data(), bits.size(), out.data());
-  mix(rf_hz, carrier_step, out);
+  bpsk31_modulate(ramp.data(), sps, gain, carrier(rf_hz, carrier_step), amplitude, bits.data(), bits.size(),
+                  out.data());
 }
 
 Qpsk31Mod Qpsk31Mod::make(float fs, float rf_hz, float gain) noexcept {
@@ -118,9 +117,8 @@ Qpsk31Mod Qpsk31Mod::make(float fs, float rf_hz, float gain) noexcept {
 void Qpsk31Mod::modulate(std::span<const std::uint8_t> bits, std::span<Cf32> out) {
   if (output_size(bits.size()) != out.size()) return;
   prepare_ramp(ramp, sps, out.size());
-  qpsk31_baseband(ramp.data(), sps, gain, phase, encoder, bits.data(), bits.size(),
-                  out.data());
-  mix(rf_hz, carrier_step, out);
+  qpsk31_modulate(ramp.data(), sps, gain, carrier(rf_hz, carrier_step), phase, encoder, bits.data(),
+                  bits.size(), out.data());
 }
 
 }  // namespace tarsk

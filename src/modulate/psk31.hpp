@@ -85,16 +85,15 @@ struct Qpsk31Mod {
   }
 };
 
-// Per-target loops: out holds n_bits * sps samples.
-TARSK_DISPATCH(void, bpsk31_baseband,
-               (const float* ramp, std::size_t sps, float gain, float& amplitude, const std::uint8_t* bits,
-                std::size_t n_bits, Cf32* out),
-               (ramp, sps, gain, amplitude, bits, n_bits, out))
-TARSK_DISPATCH(void, qpsk31_baseband,
-               (const float* ramp, std::size_t sps, float gain, Cf32& phase, std::uint8_t& encoder,
+// Per-target loops: out holds n_bits * sps samples; carrier is the step of
+// the carrier, null for none.
+TARSK_DISPATCH(void, bpsk31_modulate,
+               (const float* ramp, std::size_t sps, float gain, const Cf32* carrier, float& amplitude,
                 const std::uint8_t* bits, std::size_t n_bits, Cf32* out),
-               (ramp, sps, gain, phase, encoder, bits, n_bits, out))
-/// Multiplies io by a carrier that starts at 1+0j and advances before each sample.
-TARSK_DISPATCH(void, psk31_mix, (Cf32 step, Cf32* io, std::size_t n), (step, io, n))
+               (ramp, sps, gain, carrier, amplitude, bits, n_bits, out))
+TARSK_DISPATCH(void, qpsk31_modulate,
+               (const float* ramp, std::size_t sps, float gain, const Cf32* carrier, Cf32& phase,
+                std::uint8_t& encoder, const std::uint8_t* bits, std::size_t n_bits, Cf32* out),
+               (ramp, sps, gain, carrier, phase, encoder, bits, n_bits, out))
 
 }  // namespace tarsk
