@@ -57,12 +57,11 @@ inline std::span<const std::uint8_t> byte_span(const Bytes& b) noexcept {
   return {reinterpret_cast<const std::uint8_t*>(v.data()), v.size()};
 }
 
-/// n samples of out, all written: the sizes were checked by the caller.
+/// Fills all of out: its size was checked against the bits by the caller.
 template <class Mod>
-PyObject* psk31_modulate(Mod& mod, std::span<const std::uint8_t> bits, std::size_t n) {
-  ArrayOut<Cf32> out(n);
-  run_kernel(n, [&] { mod.modulate(bits, out.span()); });
-  return out.finish(n);
+PyObject* psk31_modulate(Mod& mod, std::span<const std::uint8_t> bits, ArrayOut<Cf32>& out) {
+  run_kernel(out.size(), [&] { mod.modulate(bits, out.span()); });
+  return out.finish(out.size());
 }
 
 /// Samples of modulate_text's stream, or nothing when its bits or samples would not fit.
@@ -78,7 +77,8 @@ inline PyObject* bpsk31_modulate_bits(Bpsk31Mod& mod, const ArrayIn<std::uint8_t
   const std::span<const std::uint8_t> in = bits.samples();
   const std::optional<std::size_t> n = mod.output_size(in.size());
   if (!n) raise(PyExc_MemoryError, "Bpsk31Mod.modulate_bits: too many samples for one array");
-  return psk31_modulate(mod, in, *n);
+  ArrayOut<Cf32> out(*n);
+  return psk31_modulate(mod, in, out);
 }
 
 inline PyObject* bpsk31_modulate_text(Bpsk31Mod& mod, const Bytes& text, std::uint64_t preamble_bits,
@@ -86,20 +86,22 @@ inline PyObject* bpsk31_modulate_text(Bpsk31Mod& mod, const Bytes& text, std::ui
   const std::span<const std::uint8_t> t = byte_span(text);
   const std::optional<std::size_t> n = psk31_text_samples(mod, t, preamble_bits, postamble_bits);
   if (!n) raise(PyExc_MemoryError, "Bpsk31Mod.modulate_text: too many samples for one array");
+  ArrayOut<Cf32> out(*n);  // the larger buffer first: a hopeless size fails before the bits are built
   std::vector<std::uint8_t> bits;
   try {
     bits = psk31_text_bits(t, preamble_bits, postamble_bits);
   } catch (const std::bad_alloc&) {
     raise(PyExc_MemoryError, "Bpsk31Mod.modulate_text: too many bits to hold");
   }
-  return psk31_modulate(mod, bits, *n);
+  return psk31_modulate(mod, bits, out);
 }
 
 inline PyObject* qpsk31_modulate_bits(Qpsk31Mod& mod, const ArrayIn<std::uint8_t>& bits) {
   const std::span<const std::uint8_t> in = bits.samples();
   const std::optional<std::size_t> n = mod.output_size(in.size());
   if (!n) raise(PyExc_MemoryError, "Qpsk31Mod.modulate_bits: too many samples for one array");
-  return psk31_modulate(mod, in, *n);
+  ArrayOut<Cf32> out(*n);
+  return psk31_modulate(mod, in, out);
 }
 
 inline PyObject* qpsk31_modulate_text(Qpsk31Mod& mod, const Bytes& text, std::uint64_t preamble_bits,
@@ -107,13 +109,14 @@ inline PyObject* qpsk31_modulate_text(Qpsk31Mod& mod, const Bytes& text, std::ui
   const std::span<const std::uint8_t> t = byte_span(text);
   const std::optional<std::size_t> n = psk31_text_samples(mod, t, preamble_bits, postamble_bits);
   if (!n) raise(PyExc_MemoryError, "Qpsk31Mod.modulate_text: too many samples for one array");
+  ArrayOut<Cf32> out(*n);  // the larger buffer first: a hopeless size fails before the bits are built
   std::vector<std::uint8_t> bits;
   try {
     bits = psk31_text_bits(t, preamble_bits, postamble_bits);
   } catch (const std::bad_alloc&) {
     raise(PyExc_MemoryError, "Qpsk31Mod.modulate_text: too many bits to hold");
   }
-  return psk31_modulate(mod, bits, *n);
+  return psk31_modulate(mod, bits, out);
 }
 
 // A symbol of no samples cannot be integrated: such an fs is refused at once.
