@@ -2,15 +2,19 @@
 same thing, on 1,000,000-sample arrays, and how close the modulators come to
 the serial bound of their carrier recursion.
 
-Run: PYTHONPATH=<build dir> python3 bench/bench_linear.py [--chain-cycles N] [--ghz F]
+Run: PYTHONPATH=<build dir> python3 bench/bench_linear.py [--chain-cycles N]
 """
 
 import argparse
-import time
+import os
+import sys
 
 import numpy as np
 
 import tarsk_sdr as t
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from cycles import best_time, clock_hz, describe  # noqa: E402
 
 N = 1_000_000
 FS, RF, GAIN = 48000.0, 1000.0, 1.0
@@ -22,27 +26,6 @@ QAM_LEVELS = {
 QAM_SCALE = {16: 0.31622776, 64: 0.15430336, 256: 0.0766965}
 
 
-def best_time(fn, repeat=7):
-    fn()  # warm caches and page in the output
-    best = float("inf")
-    for _ in range(repeat):
-        t0 = time.perf_counter()
-        fn()
-        best = min(best, time.perf_counter() - t0)
-    return best
-
-
-def nominal_ghz():
-    try:
-        with open("/proc/cpuinfo") as f:
-            for line in f:
-                if line.startswith("cpu MHz"):
-                    return float(line.split(":")[1]) / 1000.0
-    except OSError:
-        pass
-    return None
-
-
 def main():
     ap = argparse.ArgumentParser()
     # One carrier step is a multiply (im * sin w) feeding a fused multiply-add
@@ -51,7 +34,6 @@ def main():
     # recent AMD cores, 4 + 4 = 8 on recent Intel ones. Nothing else in the
     # loop depends on the previous sample, so this is the floor per sample.
     ap.add_argument("--chain-cycles", type=float, default=7.0)
-    ap.add_argument("--ghz", type=float, default=None, help="core clock (default: /proc/cpuinfo)")
     args = ap.parse_args()
 
     rng = np.random.default_rng(1)
@@ -116,24 +98,24 @@ def main():
 
     print(f"(copying the 1M-sample input array once: {copy_rate / 1e6:.0f} Msa/s)")
 
-    # ---- serial bound of the carrier recursion
-    ghz = args.ghz or nominal_ghz()
+    # ---- serial bound of the carrier recursion, in cycles at the measured clock
+    hz = clock_hz()
     per_sample = {name: 1e9 / ours for name, ours, _, _ in rows if name.endswith("Mod") or "Mod " in name}
     print()
     # The mappers differ in work per sample (a sign, two signs, two table
     # lookups); if the times agree, the shared carrier chain is what binds.
     same = [per_sample[k] for k in ("BpskMod", "QpskMod", "QamMod 16")]
     print(f"BPSK / QPSK / 16-QAM modulators: {' / '.join(f'{v:.2f}' for v in same)} ns/sample "
-          f"(spread {100 * (max(same) / min(same) - 1):.0f}%: mapper work hidden behind the carrier chain)")
-    if ghz:
-        bound = args.chain_cycles / ghz
-        print(f"carrier recursion floor: {args.chain_cycles:g} cycles at {ghz:.2f} GHz = {bound:.2f} ns/sample")
+          f"(spread {100 * (max(same) / min(same) - 1):.0f}%)")
+    print(f"{describe()}; kernel path: {os.environ.get('TARSK_ISA', 'widest this CPU runs')}")
+    if hz:
+        print(f"carrier recursion floor: {args.chain_cycles:g} cycles/sample")
         for name, ns in per_sample.items():
-            print(f"{name:<14}{ns:6.2f} ns/sample = {ns / bound:4.2f} x floor ({ns * ghz:4.1f} cycles)")
-        print("(a ratio below 1 means the core runs above the listed clock, e.g. boost)")
+            c = ns * hz / 1e9
+            print(f"{name:<14}{c:5.2f} cycles/sample = {args.chain_cycles / c * 100:4.0f} % of the floor rate")
     else:
         for name, ns in per_sample.items():
-            print(f"{name:<14}{ns:6.2f} ns/sample ({ns / args.chain_cycles:.3f} ns per chain cycle)")
+            print(f"{name:<14}{ns:6.2f} ns/sample")
 
 
 if __name__ == "__main__":

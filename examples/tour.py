@@ -44,6 +44,15 @@ def main() -> None:
     print(f"FT8 payload {payload.hex()} reads back as {t.ft8_unpack(payload)}")
     assert t.ft8_unpack(payload)["extra"] == "FN42"
 
+    # The whole FT8 road: payload -> 58 tones -> a 12.64 s frame of IQ (plus noise) -> tones -> text.
+    tones = t.Ft8Codec.encode(payload)
+    iq = t.Ft8Mod(12000.0, 1000.0, 0.0, 1.0).modulate(tones)
+    noise = np.random.default_rng(3).normal(scale=0.5, size=(iq.size, 2)).astype(np.float32)
+    heard = t.Ft8Demod(12000.0, 1000.0).demodulate(iq + noise.view(np.complex64)[:, 0])
+    message = t.ft8_unpack(t.Ft8Codec.decode_hard(heard))
+    print(f"FT8 frame of {iq.size} samples decodes to {message}")
+    assert message["call_de"] == "X1ABC"
+
 
 if __name__ == "__main__":
     main()

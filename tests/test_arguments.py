@@ -4,8 +4,13 @@ The matching tests run over every registered name through its text signature, so
 each class or function that joins the module is checked by them automatically.
 """
 
+import ctypes
 import inspect
+import mmap
+import os
+import platform
 import sys
+import threading
 
 import numpy as np
 import pytest
@@ -24,6 +29,20 @@ CONSTRUCT = {
     "QamDemod": (16, 1.0),
     "Ft8Codec": (),
     "Ft4Codec": (),
+    "Ft8Mod": (12000.0, 1000.0, 0.0, 1.0),
+    "Ft8Demod": (12000.0, 1000.0),
+    "Ft4Mod": (12000.0, 1000.0, 0.0, 1.0),
+    "Ft4Demod": (12000.0, 1000.0),
+    "CwEnvelopeDemod": (48000.0, 700.0, 50.0),
+    "AmEnvelopeDemod": (48000.0, 3000.0),
+    "SsbProductDemod": (48000.0, 1000.0, 2500.0),
+    "FmQuadratureDemod": (48000.0, 2000.0, 3000.0),
+    "PmQuadratureDemod": (48000.0, 1.0, 3000.0),
+    "AmDsbMod": (48000.0, 1000.0, 1.0, 0.5),
+    "CwKeyedMod": (48000.0, 700.0, 5.0, 5.0),
+    "FmPhaseAccumMod": (48000.0, 5000.0, 1000.0),
+    "PmDirectPhaseMod": (48000.0, 2.0, 1000.0),
+    "SsbPhasingMod": (48000.0, 1500.0, 1700.0, 3000.0, True),
 }
 
 
@@ -159,6 +178,10 @@ class TestIntegers:
             e.push_preamble(value)
 
     @pytest.mark.parametrize("n", [2**62, 2**64 - 1, 2**63])
+    @pytest.mark.skipif(
+        "libasan" in os.environ.get("LD_PRELOAD", ""),
+        reason="AddressSanitizer ends the process where operator new would throw std::bad_alloc",
+    )
     def test_hopeless_sizes_fail_at_once_and_change_nothing(self, n):
         e = t.VaricodeEncoder()
         e.push_byte(0x65)
@@ -347,3 +370,155 @@ class TestFlags:
         for setter in self.flag_setters():
             with pytest.raises(TypeError, match="^argument 'on': .* is not an instance of 'bool'$"):
                 setter(value)
+
+
+class TestDefaults:
+    """Defaults written in a text signature, or given by the definition for "..."."""
+
+    def test_flag(self, rng):
+        AmEnvelopeDemod = need("AmEnvelopeDemod")
+        assert inspect.signature(AmEnvelopeDemod).parameters["abs_approx"].default is False
+        iq = (rng.standard_normal(512) + 1j * rng.standard_normal(512)).astype(np.complex64)
+        omitted = AmEnvelopeDemod(48000.0, 3000.0).process(iq)
+        np.testing.assert_array_equal(omitted, AmEnvelopeDemod(48000.0, 3000.0, False).process(iq))
+
+    def test_given_integers(self):
+        Bpsk31Mod = need("Bpsk31Mod")
+        omitted = Bpsk31Mod(8000.0, 1000.0, 1.0).modulate_text(b"e")
+        np.testing.assert_array_equal(omitted, Bpsk31Mod(8000.0, 1000.0, 1.0).modulate_text(b"e", 32, 32))
+        assert len(Bpsk31Mod(8000.0, 1000.0, 1.0).modulate_text(b"e", 0, 0)) < len(omitted)
+
+    def test_integers_and_numbers(self, rng):
+        psk31_sync = need("psk31_sync")
+        params = inspect.signature(psk31_sync).parameters
+        names = ["min_carrier_syms", "peak_margin_db", "n_bits", "max_cand"]
+        assert [params[n].default for n in names] == [8, 6.0, 1024, 10]
+        iq = (rng.standard_normal(16000) + 1j * rng.standard_normal(16000)).astype(np.complex64)
+
+        def plain(x):
+            if isinstance(x, dict):
+                return {k: plain(v) for k, v in x.items()}
+            if isinstance(x, (list, tuple)):
+                return [plain(v) for v in x]
+            return x.tolist() if isinstance(x, np.ndarray) else x
+
+        omitted = plain(psk31_sync(iq, 8000.0, 500.0, 2500.0))
+        assert omitted == plain(psk31_sync(iq, 8000.0, 500.0, 2500.0, 8, 6.0, 1024, 10))
+
+
+def process_methods():
+    """(class name, bound process, its array parameter) for every constructible class with process()."""
+    found = []
+    for name, args in CONSTRUCT.items():
+        cls = getattr(t, name, None)
+        if cls is not None and hasattr(cls, "process"):
+            process = cls(*args).process
+            found.append((name, process, next(iter(inspect.signature(process).parameters))))
+    return found
+
+
+def test_misaligned_views_are_refused():
+    dtypes = {"iq": np.complex64, "audio": np.float32, "bits": np.uint8}
+    seen = set()
+    for name, process, param in process_methods():
+        if dtypes[param] is np.uint8:
+            continue  # a byte is always aligned
+        raw = np.frombuffer(bytearray(8 * 16 + 1), np.uint8)[1:]
+        view = raw.view(dtypes[param])
+        assert view.flags.c_contiguous and not view.flags.aligned
+        with pytest.raises(TypeError) as info:
+            process(view)
+        assert str(info.value) == "The given array is not contiguous or is misaligned.", name
+        seen.add(param)
+    assert "iq" in seen
+
+
+def test_nul_in_an_error_text_is_shown_escaped():
+    e = t.VaricodeEncoder()
+    got = message(e.push_byte, **{"b\0x": 1})
+    assert got == "VaricodeEncoder.push_byte() got an unexpected keyword argument 'b\\x00x'"
+    with pytest.raises(ValueError) as info:
+        t.ft8_pack_standard("CQ", "X1ABC", "FN\x0042")
+    assert "'FN\\x0042'" in str(info.value)
+
+
+class TestThreads:
+    def test_two_objects_in_two_threads(self, rng):
+        BpskMod = need("BpskMod")
+        bits = rng.integers(0, 2, 1_000_000, dtype=np.uint8)
+        expected = BpskMod(48000.0, 1000.0, 1.0).process(bits)
+        results = [None, None]
+
+        def run(i):
+            results[i] = BpskMod(48000.0, 1000.0, 1.0).process(bits)
+
+        threads = [threading.Thread(target=run, args=(i,)) for i in range(2)]
+        for th in threads:
+            th.start()
+        for th in threads:
+            th.join()
+        for out in results:
+            np.testing.assert_array_equal(out, expected)
+
+    def test_a_concurrent_call_on_one_object_is_refused(self, rng):
+        stream = rng.integers(0, 2, 4_000_000, dtype=np.uint8)
+        reference = t.VaricodeDecoder()
+        reference.push_bits(stream)
+        expected = reference.pop_bytes()
+        empty = np.zeros(0, np.uint8)  # changes nothing when it does get in
+        refused = []
+        for _ in range(20):
+            d = t.VaricodeDecoder()
+            worker = threading.Thread(target=d.push_bits, args=(stream,))
+            worker.start()
+            while worker.is_alive() and not refused:
+                try:
+                    d.push_bits(empty)
+                except RuntimeError as error:
+                    refused.append(str(error))
+            worker.join()
+            assert d.pop_bytes() == expected
+            if refused:
+                break
+        assert refused == ["Already borrowed"]
+
+
+def mxcsr_access():
+    """get() and set(value) of the x86-64 MXCSR register, from a few bytes of machine code."""
+    if platform.machine().lower() not in ("x86_64", "amd64") or sys.platform == "win32":
+        pytest.skip("needs x86-64 with the System V calling convention")
+    code = bytes.fromhex(
+        "0fae5c24fc" "8b4424fc" "c3"  # stmxcsr [rsp-4]; mov eax, [rsp-4]; ret
+        "897c24fc" "0fae5424fc" "c3"  # mov [rsp-4], edi; ldmxcsr [rsp-4]; ret
+    )
+    try:
+        page = mmap.mmap(-1, mmap.PAGESIZE, prot=mmap.PROT_READ | mmap.PROT_WRITE | mmap.PROT_EXEC)
+    except (OSError, AttributeError):
+        pytest.skip("no executable mapping allowed here")
+    page.write(code)
+    address = ctypes.addressof(ctypes.c_char.from_buffer(page))
+    get = ctypes.CFUNCTYPE(ctypes.c_uint32)(address)
+    put = ctypes.CFUNCTYPE(None, ctypes.c_uint32)(address + 10)
+    return page, get, put
+
+
+def test_flush_to_zero_of_the_caller_does_not_reach_the_kernels():
+    BpskDemod = need("BpskDemod")
+    page, get, put = mxcsr_access()
+    ftz_daz = 0x8040
+    tiny = np.full(20, -1e-40 + 0j, np.complex64)  # denormal real parts: 16-wide path and tail
+    demod = BpskDemod(1.0)
+    assert demod.process(tiny).tolist() == [1] * 20
+    saved = get()
+    put(saved | ftz_daz)
+    try:
+        # The modes bite: NumPy's own product now reads the denormal as zero.
+        assert not (tiny.real * np.float32(1.0) < 0).any()
+        out = demod.process(tiny)
+        after = get()
+    finally:
+        put(saved)
+    assert out.tolist() == [1] * 20
+    status = 0x3F  # sticky exception flags, which NumPy clears as it goes
+    assert after & ~status == (saved | ftz_daz) & ~status
+    del page

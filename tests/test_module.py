@@ -37,6 +37,7 @@ def test_module_docstring_is_empty_text():
 
 
 def test_class_and_function_naming():
+    assert len({id(getattr(t, name)) for name in t.__all__}) == len(t.__all__)
     for name in t.__all__:
         obj = getattr(t, name)
         assert obj.__name__ == name
@@ -104,20 +105,43 @@ def test_numpy_is_not_imported_until_an_array_is_used():
     assert out.stdout.split() == ["False", "False", "True"], out.stderr
 
 
-def test_missing_numpy_is_an_import_error_with_its_cause():
-    out = run_python("""
+@pytest.mark.parametrize(
+    "setup, cause",
+    [
+        ('sys.modules["numpy"] = None', "ModuleNotFoundError: import of numpy halted; None in sys.modules"),
+        ("sys.path.insert(0, broken)", "RuntimeError: half-installed"),
+    ],
+    ids=["missing", "broken"],
+)
+def test_numpy_that_cannot_be_imported_is_an_import_error_with_its_cause(tmp_path, setup, cause):
+    (tmp_path / "numpy").mkdir()
+    (tmp_path / "numpy" / "__init__.py").write_text("raise RuntimeError('half-installed')\n")
+    out = run_python(f"""
         import sys
-        sys.modules["numpy"] = None
+        broken = {str(tmp_path)!r}
+        {setup}
         import tarsk_sdr
         e = tarsk_sdr.VaricodeEncoder()
         e.push_byte(0x65)
         try:
             e.drain_bits()
         except ImportError as error:
-            print(error, "|", type(error.__cause__).__name__, "|", error.__cause__)
+            print(error, "|", type(error.__cause__).__name__ + ":", error.__cause__)
         print(e.is_empty())
     """)
-    assert out.stdout.splitlines() == [
-        "Failed to access NumPy array API capsule | ModuleNotFoundError | import of numpy halted; None in sys.modules",
-        "False",
-    ], out.stderr
+    assert out.stdout.splitlines() == [f"Failed to access NumPy array API capsule | {cause}", "False"], out.stderr
+
+
+def test_type_reference_counts_are_stable_over_create_and_delete():
+    for name in ("VaricodeEncoder", "BpskDemod", "QamMod"):
+        cls = getattr(t, name, None)
+        if cls is None:
+            continue
+        args = {"VaricodeEncoder": (), "BpskDemod": (1.0,), "QamMod": (16, 48000.0, 0.0, 1.0)}[name]
+        before = sys.getrefcount(cls)
+        for _ in range(1000):
+            obj = cls(*args)
+            del obj
+        with pytest.raises(TypeError):
+            cls(*args, None, None, None, None, None)
+        assert sys.getrefcount(cls) == before, name

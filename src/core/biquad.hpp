@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "core/constants.hpp"
+#include "core/dispatch.hpp"
 #include "core/fmath.hpp"
 
 namespace tarsk {
@@ -29,7 +30,7 @@ struct BiquadLowpass {
     a2 = (1.0f - alpha) * k;
   }
 
-  float step(float x) noexcept {
+  TARSK_INLINE float step(float x) noexcept {
     const float y = std::fma(x, b0, s1);
     s1 = std::fma(x, b1, s2) - a1 * y;
     s2 = x * b2 - a2 * y;
@@ -47,7 +48,7 @@ struct BiquadLowpassPair {
   BiquadLowpassPair(float bandwidth_hz, float fs) noexcept
       : first(bandwidth_hz, fs), second(first) {}
 
-  float step(float x) noexcept { return second.step(first.step(x)); }
+  TARSK_INLINE float step(float x) noexcept { return second.step(first.step(x)); }
 };
 
 }  // namespace tarsk

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "core/constants.hpp"
+#include "core/dispatch.hpp"
 
 namespace tarsk {
 
@@ -18,7 +19,7 @@ struct DcBlocker {
     r = v < 0.0f ? 0.0f : (v > 0.9999f ? 0.9999f : v);
   }
 
-  float step(float x) noexcept {
+  TARSK_INLINE float step(float x) noexcept {
     const float y = (r * y1) + (x - x1);
     x1 = x;
     y1 = y;

@@ -12,6 +12,25 @@
 
 namespace tarsk {
 
+/// x turned by r with two fused multiply-adds: the carrier step, the FM phase
+/// update and the SSB up-conversion are all this one product.
+TARSK_INLINE Cf32 rotate_fused(Cf32 x, Cf32 r) noexcept {
+  return {std::fma(x.re, r.re, (-x.im) * r.im), std::fma(x.im, r.re, x.re * r.im)};
+}
+
+/// Turns p by r and counts the turn; every 1024th turn brings p back to unit
+/// magnitude. The count lives with p, so call boundaries change nothing.
+TARSK_INLINE Cf32 advance_phasor(Cf32& p, std::uint32_t& count, Cf32 r) noexcept {
+  Cf32 q = rotate_fused(p, r);
+  if ((++count & 1023u) == 0) {
+    const float m = std::sqrt((q.im * q.im) + (q.re * q.re));
+    const float g = 1.0f / m;
+    q = {q.re * g, q.im * g};
+  }
+  p = q;
+  return q;
+}
+
 struct Oscillator {
   Cf32 phasor{1.0f, 0.0f};
   Cf32 step{1.0f, 0.0f};  ///< (cos w, sin w), w = (f * 2pi) / fs
@@ -27,21 +46,7 @@ struct Oscillator {
 
   /// Rotates the phasor by one step and returns it; callers use the advanced
   /// value, so the first sample of a fresh oscillator carries the phase w.
-  TARSK_INLINE Cf32 advance() noexcept {
-    const float re = std::fma(phasor.re, step.re, -(phasor.im * step.im));
-    const float im = std::fma(phasor.im, step.re, phasor.re * step.im);
-    phasor = {re, im};
-    // The count lives in the record, so renormalisation ignores call boundaries.
-    if ((++count & 1023u) == 0) renormalise();
-    return phasor;
-  }
-
- private:
-  TARSK_INLINE void renormalise() noexcept {
-    const float m = ::sqrtf((phasor.im * phasor.im) + (phasor.re * phasor.re));
-    const float g = 1.0f / m;
-    phasor = {phasor.re * g, phasor.im * g};
-  }
+  TARSK_INLINE Cf32 advance() noexcept { return advance_phasor(phasor, count, step); }
 };
 
 }  // namespace tarsk

@@ -1,7 +1,15 @@
 // One-pole smoother v <- (1 - a) x + a v; the owning block chooses a.
 #pragma once
 
+#include "core/dispatch.hpp"
+
 namespace tarsk {
+
+/// One smoothing step; one_minus_a is 1 - a, computed once per call by the
+/// caller. The keyed modulator switches a per sample, so this is the shared form.
+TARSK_INLINE float smooth(float v, float x, float a, float one_minus_a) noexcept {
+  return (one_minus_a * x) + (a * v);
+}
 
 struct OnePoleSmoother {
   float a = 0.0f;  ///< pole, 0 < a < 1 for sane parameters
@@ -10,13 +18,10 @@ struct OnePoleSmoother {
   OnePoleSmoother() = default;
   explicit OnePoleSmoother(float coefficient) noexcept : a(coefficient) {}
 
-  /// Blocks pass 1 - a, computed once per call from the stored coefficient.
-  float step(float x, float one_minus_a) noexcept {
-    v = (one_minus_a * x) + (a * v);
+  TARSK_INLINE float step(float x, float one_minus_a) noexcept {
+    v = smooth(v, x, a, one_minus_a);
     return v;
   }
-
-  float step(float x) noexcept { return step(x, 1.0f - a); }
 };
 
 }  // namespace tarsk

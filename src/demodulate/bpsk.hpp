@@ -8,6 +8,7 @@
 
 #include "core/block.hpp"
 #include "core/cf32.hpp"
+#include "core/dispatch.hpp"
 
 namespace tarsk {
 
@@ -23,5 +24,9 @@ struct BpskDemod {
 };
 
 static_assert(Block<BpskDemod, Cf32, std::uint8_t>);
+
+/// out[k] = (iq[k].re * gain) < 0 for k < n.
+TARSK_DISPATCH(void, bpsk_decide, (const Cf32* iq, float gain, std::uint8_t* out, std::size_t n),
+               (iq, gain, out, n))
 
 }  // namespace tarsk

@@ -10,6 +10,7 @@
 
 #include "core/block.hpp"
 #include "core/cf32.hpp"
+#include "core/dispatch.hpp"
 #include "modulate/qam.hpp"
 
 namespace tarsk {
@@ -44,5 +45,12 @@ struct QamDemod {
 };
 
 static_assert(Block<QamDemod, Cf32, std::uint8_t>);
+
+/// 2 * bits_per_axis bits per sample for n samples, against the order's
+/// first 2^bits_per_axis - 1 thresholds.
+TARSK_DISPATCH(void, qam_decide,
+               (unsigned bits_per_axis, const float* thresholds, float gain, const Cf32* iq, std::size_t n,
+                std::uint8_t* out),
+               (bits_per_axis, thresholds, gain, iq, n, out))
 
 }  // namespace tarsk

@@ -1,9 +1,8 @@
-// BPSK mapper + waveform stage, and the waveform stage itself, which the
-// QPSK and QAM modulators share: one sample per symbol, rotated onto the
-// carrier by the object's Oscillator and scaled by the gain.
+// BPSK mapper + waveform stage. The waveform stage, which the QPSK and QAM
+// modulators share (one sample per symbol, rotated onto the carrier by the
+// object's Oscillator and scaled by the gain), runs in linear_simd.cpp.
 #pragma once
 
-#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -13,25 +12,6 @@
 #include "core/oscillator.hpp"
 
 namespace tarsk {
-
-/// Writes out.size() samples; map(k) yields symbol k. The carrier recursion
-/// is the only serial dependency, everything else per sample is independent.
-/// Used only inside the per-target kernels of linear_simd.cpp.
-template <class Map>
-TARSK_INLINE void linear_waveform(Oscillator& carrier, float gain, std::span<Cf32> out,
-                                                   Map map) noexcept {
-  Oscillator osc = carrier;  // a local copy stays in registers; stores to out cannot alias it
-  Cf32* y = out.data();
-  const std::size_t n = out.size();
-  for (std::size_t k = 0; k < n; ++k) {
-    const Cf32 x = map(k);
-    const Cf32 p = osc.advance();
-    const float zr = std::fma(x.re, p.re, -(x.im * p.im));
-    const float zi = std::fma(x.im, p.re, x.re * p.im);
-    y[k] = {zr * gain, zi * gain};
-  }
-  carrier = osc;
-}
 
 struct BpskMod {
   float gain = 1.0f;

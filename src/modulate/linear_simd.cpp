@@ -1,14 +1,91 @@
 // Per-sample loops of the BPSK, QPSK and QAM modulators, compiled once per
 // CPU target (see core/dispatch.hpp); the carrier recursion is the only serial
 // dependency.
+#include <algorithm>
 #include <bit>
+#include <cmath>
 #include <cstring>
+
+#if defined(__AVX2__) || defined(__AVX512F__)
+#include <immintrin.h>
+#endif
 
 #include "modulate/bpsk.hpp"
 #include "modulate/qam.hpp"
 #include "modulate/qpsk.hpp"
 
 namespace tarsk::TARSK_ISA_NS {
+namespace {
+
+// Samples per round: the carrier recursion and the mapper run sample by
+// sample into small planes, then the round is mixed with vector operations.
+// The recursion is then nearly alone on the multiply-add units instead of
+// queueing behind the mixing of older samples; a round is short enough for
+// the next one's recursion to start while its mixing is still in flight.
+constexpr std::size_t kRound = 64;
+
+/// y[k] = ((x * p).re * gain, (x * p).im * gain) for k < m, with
+/// (x * p).re = fma(x.re, p.re, -(x.im * p.im)), (x * p).im = fma(x.im, p.re, x.re * p.im).
+TARSK_INLINE void mix(const float* xr, const float* xi, const float* pr, const float* pi, float gain,
+                      Cf32* y, std::size_t m) noexcept {
+  std::size_t k = 0;
+  float* out = reinterpret_cast<float*>(y);
+#if defined(__AVX512F__)
+  const __m512 g = _mm512_set1_ps(gain);
+  const __m512i lo = _mm512_setr_epi32(0, 16, 1, 17, 2, 18, 3, 19, 4, 20, 5, 21, 6, 22, 7, 23);
+  const __m512i hi = _mm512_setr_epi32(8, 24, 9, 25, 10, 26, 11, 27, 12, 28, 13, 29, 14, 30, 15, 31);
+  for (; k + 16 <= m; k += 16) {
+    const __m512 ar = _mm512_loadu_ps(xr + k), ai = _mm512_loadu_ps(xi + k);
+    const __m512 br = _mm512_loadu_ps(pr + k), bi = _mm512_loadu_ps(pi + k);
+    const __m512 zr = _mm512_mul_ps(_mm512_fmsub_ps(ar, br, _mm512_mul_ps(ai, bi)), g);
+    const __m512 zi = _mm512_mul_ps(_mm512_fmadd_ps(ai, br, _mm512_mul_ps(ar, bi)), g);
+    _mm512_storeu_ps(out + 2 * k, _mm512_permutex2var_ps(zr, lo, zi));
+    _mm512_storeu_ps(out + 2 * k + 16, _mm512_permutex2var_ps(zr, hi, zi));
+  }
+#elif defined(__AVX2__) && defined(__FMA__)
+  const __m256 g = _mm256_set1_ps(gain);
+  for (; k + 8 <= m; k += 8) {
+    const __m256 ar = _mm256_loadu_ps(xr + k), ai = _mm256_loadu_ps(xi + k);
+    const __m256 br = _mm256_loadu_ps(pr + k), bi = _mm256_loadu_ps(pi + k);
+    const __m256 zr = _mm256_mul_ps(_mm256_fmsub_ps(ar, br, _mm256_mul_ps(ai, bi)), g);
+    const __m256 zi = _mm256_mul_ps(_mm256_fmadd_ps(ai, br, _mm256_mul_ps(ar, bi)), g);
+    const __m256 a = _mm256_unpacklo_ps(zr, zi), b = _mm256_unpackhi_ps(zr, zi);  // samples 0 1 4 5, 2 3 6 7
+    _mm256_storeu_ps(out + 2 * k, _mm256_permute2f128_ps(a, b, 0x20));
+    _mm256_storeu_ps(out + 2 * k + 8, _mm256_permute2f128_ps(a, b, 0x31));
+  }
+#endif
+  for (; k < m; ++k) {
+    const float zr = std::fma(xr[k], pr[k], -(xi[k] * pi[k]));
+    const float zi = std::fma(xi[k], pr[k], xr[k] * pi[k]);
+    out[2 * k] = zr * gain;
+    out[2 * k + 1] = zi * gain;
+  }
+}
+
+/// Writes out.size() samples; map(k) yields symbol k. The carrier recursion
+/// is the only serial dependency, everything else per sample is independent.
+template <class Map>
+TARSK_INLINE void linear_waveform(Oscillator& carrier, float gain, std::span<Cf32> out, Map map) noexcept {
+  Oscillator osc = carrier;  // a local copy stays in registers; stores to out cannot alias it
+  alignas(64) float xr[kRound], xi[kRound], pr[kRound], pi[kRound];
+  Cf32* y = out.data();
+  const std::size_t n = out.size();
+  for (std::size_t k0 = 0; k0 < n; k0 += kRound) {
+    const std::size_t m = std::min(kRound, n - k0);
+    for (std::size_t j = 0; j < m; ++j) {
+      const Cf32 p = osc.advance();
+      const Cf32 x = map(k0 + j);
+      pr[j] = p.re;
+      pi[j] = p.im;
+      xr[j] = x.re;
+      xi[j] = x.im;
+    }
+    mix(xr, xi, pr, pi, gain, y + k0, m);
+  }
+  carrier = osc;
+}
+
+}  // namespace
 
 void bpsk_modulate(Oscillator& carrier, float gain, const std::uint8_t* bits,
                    std::span<Cf32> out) noexcept {
@@ -53,25 +130,36 @@ constexpr bool gather_axis_is_exact() noexcept {
 }
 static_assert(gather_axis_is_exact<2>() && gather_axis_is_exact<3>() && gather_axis_is_exact<4>());
 
+/// Symbol of B = 2b elements at s: the I index from the first b, the Q index
+/// from the next b.
 template <unsigned b>
-TARSK_INLINE unsigned axis_index(const std::uint8_t* s) noexcept {
-  std::uint32_t w = 0;
-  if constexpr (std::endian::native == std::endian::little && (b == 2 || b == 4)) {
-    std::memcpy(&w, s, b);  // one load; the byte loop is not always merged into one
+TARSK_INLINE Cf32 qam_symbol(const float* levels, const std::uint8_t* s) noexcept {
+  std::uint32_t wi = 0, wq = 0;
+  if constexpr (std::endian::native == std::endian::little && b == 2) {
+    std::memcpy(&wi, s, 4);  // one load for both axes
+    wq = wi >> 16;
+    wi &= 0xFFFFu;
+  } else if constexpr (std::endian::native == std::endian::little && b == 3) {
+    std::memcpy(&wi, s, 4);  // two loads inside the six elements instead of six byte loads
+    std::memcpy(&wq, s + 2, 4);
+    wi &= 0xFFFFFFu;
+    wq >>= 8;
+  } else if constexpr (std::endian::native == std::endian::little && b == 4) {
+    std::memcpy(&wi, s, 4);
+    std::memcpy(&wq, s + 4, 4);
   } else {
-    for (unsigned j = 0; j < b; ++j) w |= static_cast<std::uint32_t>(s[j]) << (8 * j);
+    for (unsigned j = 0; j < b; ++j) {
+      wi |= static_cast<std::uint32_t>(s[j]) << (8 * j);
+      wq |= static_cast<std::uint32_t>(s[b + j]) << (8 * j);
+    }
   }
-  return gather_axis<b>(w);
+  return Cf32{levels[gather_axis<b>(wi)], levels[gather_axis<b>(wq)]};
 }
 
 template <unsigned B>
 TARSK_INLINE void qam_waveform(Oscillator& carrier, float gain, const float* levels,
-                                                const std::uint8_t* bits, std::span<Cf32> out) noexcept {
-  constexpr unsigned b = B / 2;
-  linear_waveform(carrier, gain, out, [levels, bits](std::size_t k) {
-    const std::uint8_t* s = bits + k * B;
-    return Cf32{levels[axis_index<b>(s)], levels[axis_index<b>(s + b)]};
-  });
+                               const std::uint8_t* bits, std::span<Cf32> out) noexcept {
+  linear_waveform(carrier, gain, out, [levels, bits](std::size_t k) { return qam_symbol<B / 2>(levels, bits + k * B); });
 }
 
 void qam_modulate(unsigned bits_per_symbol, Oscillator& carrier, float gain, const float* levels,

@@ -169,8 +169,16 @@ struct Text {
 
 namespace detail {
 
+// string_view::find compares a pointer with null, which g++ 12 under
+// -fsanitize=undefined cannot fold for text held in a template argument.
+consteval std::size_t find_char(std::string_view s, char c) {
+  for (std::size_t i = 0; i < s.size(); ++i)
+    if (s[i] == c) return i;
+  return std::string_view::npos;
+}
+
 consteval std::size_t head_length(std::string_view doc) {
-  const std::size_t open = doc.find('(');
+  const std::size_t open = find_char(doc, '(');
   if (open == std::string_view::npos || open == 0) throw "docstring must open with name(...)";
   return open;
 }
@@ -312,8 +320,8 @@ consteval DefaultValue parse_default(std::string_view s) {
 consteval Signature parse(Kind kind, std::string_view owner, std::string_view doc) {
   Signature sig;
   sig.kind = kind;
-  const std::size_t open = doc.find('(');
-  const std::size_t close = doc.find(')');
+  const std::size_t open = find_char(doc, '(');
+  const std::size_t close = find_char(doc, ')');
   if (open == std::string_view::npos || close == std::string_view::npos || close < open)
     throw "docstring must open with a text signature";
   if (doc.substr(close + 1, 5) != "\n--\n\n") throw "text signature must be followed by \\n--\\n\\n";
@@ -328,7 +336,7 @@ consteval Signature parse(Kind kind, std::string_view owner, std::string_view do
   std::string_view rest = doc.substr(open + 1, close - open - 1);
   bool first = true;
   while (!trim(rest).empty()) {
-    const std::size_t comma = rest.find(',');
+    const std::size_t comma = find_char(rest, ',');
     std::string_view item = trim(rest.substr(0, comma));
     rest = comma == std::string_view::npos ? std::string_view{} : rest.substr(comma + 1);
     if (first && kind == Kind::Method) {
@@ -339,7 +347,7 @@ consteval Signature parse(Kind kind, std::string_view owner, std::string_view do
     first = false;
     if (item.empty() || item.front() == '$') throw "bad parameter";
     Param p;
-    const std::size_t eq = item.find('=');
+    const std::size_t eq = find_char(item, '=');
     p.name = trim(item.substr(0, eq));
     if (eq != std::string_view::npos) p.value = parse_default(trim(item.substr(eq + 1)));
     if (p.name.empty()) throw "bad parameter";
@@ -431,6 +439,12 @@ class ArrayOut {
   PyObject* finish(std::size_t written) {
     if (written > n_) internal_fault("a kernel reported more output than it was given room for");
     if (written < n_ && !numpy::shrink(array_.get(), written)) throw PythonError{};
+    return array_.release();
+  }
+
+  /// The array, which the kernel must have filled: any other count is an internal fault.
+  PyObject* finish_exact(std::size_t written) {
+    if (written != n_) internal_fault("a kernel wrote another number of items than its output holds");
     return array_.release();
   }
 
@@ -725,14 +739,16 @@ template <class K, class In, class Out>
 struct kernel_traits<std::size_t (K::*)(std::span<const In>, std::span<Out>) const noexcept>
     : kernel_traits<std::size_t (K::*)(std::span<const In>, std::span<Out>)> {};
 
-template <auto Fn>
+template <auto Fn, auto Size>
 struct ProcessImpl {
   using K = typename kernel_traits<decltype(Fn)>::state;
   using In = typename kernel_traits<decltype(Fn)>::in;
   using Out = typename kernel_traits<decltype(Fn)>::out;
 
   static std::size_t capacity(const K& k, std::size_t n) {
-    if constexpr (requires { k.output_size(n); })
+    if constexpr (!std::is_null_pointer_v<decltype(Size)>)
+      return std::invoke(Size, k, n);
+    else if constexpr (requires { k.output_size(n); })
       return k.output_size(n);
     else
       return n;
@@ -741,7 +757,9 @@ struct ProcessImpl {
   static PyObject* run(K& k, const ArrayIn<In>& input) {
     const std::span<const In> in = input.samples();
     ArrayOut<Out> out(capacity(k, in.size()));
-    const std::size_t written = run_kernel(in.size(), [&] { return (k.*Fn)(in, out.span()); });
+    // A short input may still make a long output (a modulator's symbols).
+    const std::size_t work = in.size() > out.size() ? in.size() : out.size();
+    const std::size_t written = run_kernel(work, [&] { return (k.*Fn)(in, out.span()); });
     return out.finish(written);
   }
 };
@@ -805,10 +823,11 @@ struct Method {
   };
 };
 
-/// process(x): borrows the input array, allocates State::output_size(n) (else n)
-/// outputs, runs `count = state.process(in, out)` and returns the first count.
-template <Text Doc, auto Fn>
-struct Process : Method<Doc, &detail::ProcessImpl<Fn>::run> {};
+/// process(x): borrows the input array, allocates room for `state.*Size(n)` items
+/// (default: `state.output_size(n)`, else n), runs `count = state.*Fn(in, out)`
+/// and returns the first count.
+template <Text Doc, auto Fn, auto Size = nullptr>
+struct Process : Method<Doc, &detail::ProcessImpl<Fn, Size>::run> {};
 
 /// A no-argument method returning an array: room for `state.*Size()` items,
 /// `count = state.*Write(out)`, the first count returned (flush and the like).

@@ -1,9 +1,15 @@
-// Python classes of the linear digital demodulators: BpskDemod, QpskDemod, QamDemod.
+// Python classes of the demodulators: linear (BpskDemod, QpskDemod, QamDemod)
+// and analog (CwEnvelopeDemod, AmEnvelopeDemod, SsbProductDemod,
+// FmQuadratureDemod, PmQuadratureDemod).
 #pragma once
 
+#include "demodulate/am.hpp"
 #include "demodulate/bpsk.hpp"
+#include "demodulate/cw_envelope.hpp"
+#include "demodulate/fm_pm.hpp"
 #include "demodulate/qam.hpp"
 #include "demodulate/qpsk.hpp"
+#include "demodulate/ssb.hpp"
 #include "python/binding.hpp"
 
 namespace tarsk::py {
@@ -43,5 +49,31 @@ using QamDemodClass = Class<
     &make_qam_demod,
     SetFloat<"set_gain($self, g)\n--\n\n", &QamDemod::gain>,
     Process<"process($self, iq)\n--\n\n", &QamDemod::process>>;
+
+using CwEnvelopeDemodClass = Class<
+    "CwEnvelopeDemod(sample_rate, tone_hz, env_bw_hz)\n--\n\n",
+    &CwEnvelopeDemod::make,
+    SetFloat<"set_gain($self, g)\n--\n\n", &CwEnvelopeDemod::gain>,
+    Process<"process($self, iq)\n--\n\n", &CwEnvelopeDemod::process>>;
+
+using AmEnvelopeDemodClass = Class<
+    "AmEnvelopeDemod(fs, audio_bw_hz, abs_approx=False)\n--\n\n",
+    &AmEnvelopeDemod::make,
+    Process<"process($self, iq)\n--\n\n", &AmEnvelopeDemod::process>>;
+
+using SsbProductDemodClass = Class<
+    "SsbProductDemod(fs, bfo_hz, audio_bw_hz)\n--\n\n",
+    &SsbProductDemod::make,
+    Process<"process($self, iq)\n--\n\n", &SsbProductDemod::process>>;
+
+using FmQuadratureDemodClass = Class<
+    "FmQuadratureDemod(fs, dev_hz, audio_bw_hz)\n--\n\n",
+    &FmQuadratureDemod::make,
+    Process<"process($self, iq)\n--\n\n", &FmQuadratureDemod::process>>;
+
+using PmQuadratureDemodClass = Class<
+    "PmQuadratureDemod(fs, k, audio_bw_hz)\n--\n\n",
+    &PmQuadratureDemod::make,
+    Process<"process($self, iq)\n--\n\n", &PmQuadratureDemod::process>>;
 
 }  // namespace tarsk::py

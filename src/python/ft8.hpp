@@ -1,10 +1,18 @@
 // Python surface of the FT8/FT4 family.
 #pragma once
 
+#include <algorithm>
+#include <optional>
 #include <string>
 #include <string_view>
 
+#include "codec/ft4.hpp"
+#include "codec/ft8.hpp"
+#include "demodulate/ft4.hpp"
+#include "demodulate/ft8.hpp"
 #include "message/message.hpp"
+#include "modulate/ft4.hpp"
+#include "modulate/ft8.hpp"
 #include "python/binding.hpp"
 
 namespace tarsk::py {
@@ -137,5 +145,152 @@ using Ft8UnpackFunction = Function<
     "Telemetry:  {\"type\": \"telemetry\", \"data\": bytes}\n"
     "Unknown:    {\"type\": \"unknown\", \"payload\": bytes}",
     &ft8_unpack>;
+
+// ---------------------------------------------------------------- codecs and tone modems
+
+/// The codec and modem entry points of one mode, with its messages.
+template <class Codec, class Mod, class Demod, std::size_t kTones, std::size_t kFrame>
+struct FtSurface {
+  static FtPayload payload_of(const Bytes& payload, const char* what) {
+    const std::string_view v = payload.view();
+    if (v.size() != 10) raise_value_error(std::string(what) + ": expected 10-byte payload, got " + std::to_string(v.size()));
+    FtPayload p{};
+    for (std::size_t k = 0; k < p.size(); ++k) p[k] = static_cast<std::uint8_t>(v[k]);
+    return p;
+  }
+
+  static PyObject* payload_or_none(const std::optional<FtPayload>& p) {
+    if (!p) return Py_NewRef(Py_None);
+    return new_bytes(p->data(), p->size());
+  }
+
+  static PyObject* encode(const Bytes& payload, const char* what) {
+    const auto tones = Codec::encode(payload_of(payload, what));
+    ArrayOut<std::uint8_t> out(tones.size());
+    std::copy(tones.begin(), tones.end(), out.span().begin());
+    return out.finish(tones.size());
+  }
+
+  static PyObject* decode_hard(const ArrayIn<std::uint8_t>& tones, const char* what) {
+    if (tones.size() != kTones) {
+      raise_value_error(std::string(what) + ": expected " + std::to_string(kTones) + " tones, got " +
+                        std::to_string(tones.size()));
+    }
+    const std::span<const std::uint8_t> t = tones.samples();
+    return payload_or_none(Codec::decode_hard(std::span<const std::uint8_t, kTones>(t.data(), kTones)));
+  }
+
+  static PyObject* decode_soft(const ArrayIn<float>& llr, const char* what) {
+    if (llr.size() != kLdpcN) {
+      raise_value_error(std::string(what) + ": expected " + std::to_string(kLdpcN) + " LLRs, got " +
+                        std::to_string(llr.size()));
+    }
+    const std::span<const float> l = llr.samples();
+    return payload_or_none(Codec::decode_llr(std::span<const float, kLdpcN>(l.data(), kLdpcN)));
+  }
+
+  static PyObject* modulate(const Mod& mod, const ArrayIn<std::uint8_t>& tones, const char* what) {
+    if (tones.size() != kTones) {
+      raise_value_error(std::string(what) + ": expected " + std::to_string(kTones) + " tone indices, got " +
+                        std::to_string(tones.size()));
+    }
+    const std::span<const std::uint8_t> t = tones.samples();
+    ArrayOut<Cf32> out(kFrame);
+    const std::span<Cf32, kFrame> y(out.span().data(), kFrame);
+    run_kernel(kFrame, [&] { mod.modulate(std::span<const std::uint8_t, kTones>(t.data(), kTones), y); });
+    return out.finish(kFrame);
+  }
+
+  static PyObject* demodulate(const Demod& demod, const ArrayIn<Cf32>& iq, const char* what) {
+    if (iq.size() < kFrame) {
+      raise_value_error(std::string(what) + ": input too short (" + std::to_string(iq.size()) + " < " +
+                        std::to_string(kFrame) + ")");
+    }
+    const std::span<const Cf32> x = iq.samples();
+    ArrayOut<std::uint8_t> out(kTones);
+    const std::span<std::uint8_t, kTones> y(out.span().data(), kTones);
+    run_kernel(kFrame, [&] { demod.demodulate(std::span<const Cf32, kFrame>(x.data(), kFrame), y); });
+    return out.finish(kTones);
+  }
+};
+
+using Ft8Surface = FtSurface<Ft8Codec, Ft8Mod, Ft8Demod, kFt8DataTones, kFt8FrameSamples>;
+using Ft4Surface = FtSurface<Ft4Codec, Ft4Mod, Ft4Demod, kFt4DataTones, kFt4FrameSamples>;
+
+inline PyObject* ft8_codec_encode(const Bytes& payload) { return Ft8Surface::encode(payload, "Ft8Codec.encode"); }
+inline PyObject* ft8_codec_decode_hard(const ArrayIn<std::uint8_t>& tones) {
+  return Ft8Surface::decode_hard(tones, "Ft8Codec.decode_hard");
+}
+inline PyObject* ft8_codec_decode_soft(const ArrayIn<float>& llr) {
+  return Ft8Surface::decode_soft(llr, "Ft8Codec.decode_soft");
+}
+inline PyObject* ft8_mod_modulate(Ft8Mod& mod, const ArrayIn<std::uint8_t>& tones) {
+  return Ft8Surface::modulate(mod, tones, "Ft8Mod.modulate");
+}
+inline PyObject* ft8_demod_demodulate(Ft8Demod& demod, const ArrayIn<Cf32>& iq) {
+  return Ft8Surface::demodulate(demod, iq, "Ft8Demod.demodulate");
+}
+
+inline PyObject* ft4_codec_encode(const Bytes& payload) { return Ft4Surface::encode(payload, "Ft4Codec.encode"); }
+inline PyObject* ft4_codec_decode_hard(const ArrayIn<std::uint8_t>& tones) {
+  return Ft4Surface::decode_hard(tones, "Ft4Codec.decode_hard");
+}
+inline PyObject* ft4_codec_decode_soft(const ArrayIn<float>& llr) {
+  return Ft4Surface::decode_soft(llr, "Ft4Codec.decode_soft");
+}
+inline PyObject* ft4_mod_modulate(Ft4Mod& mod, const ArrayIn<std::uint8_t>& tones) {
+  return Ft4Surface::modulate(mod, tones, "Ft4Mod.modulate");
+}
+inline PyObject* ft4_demod_demodulate(Ft4Demod& demod, const ArrayIn<Cf32>& iq) {
+  return Ft4Surface::demodulate(demod, iq, "Ft4Demod.demodulate");
+}
+
+using Ft8ModClass = Class<
+    "Ft8Mod(fs, base_hz, rf_hz, gain)\n--\n\n", &Ft8Mod::make,
+    Method<"modulate($self, tones)\n--\n\n"
+           "Modulate 58 tone indices into a 151 680-sample complex64 IQ waveform.",
+           &ft8_mod_modulate>>;
+
+using Ft8DemodClass = Class<
+    "Ft8Demod(fs, base_hz)\n--\n\n", &Ft8Demod::make,
+    Method<"demodulate($self, iq)\n--\n\n"
+           "Demodulate a 151 680-sample IQ block into 58 tone indices (uint8).",
+           &ft8_demod_demodulate>>;
+
+using Ft8CodecClass = Class<
+    "Ft8Codec()\n--\n\n", &make_default<Ft8Codec>,
+    Static<"encode(payload)\n--\n\n"
+           "Encode a 10-byte payload into 58 Gray-coded tone indices (uint8).",
+           &ft8_codec_encode>,
+    Static<"decode_hard(tones)\n--\n\n"
+           "Hard-decision decode 58 tone indices \u2192 bytes[10] or None.",
+           &ft8_codec_decode_hard>,
+    Static<"decode_soft(llr)\n--\n\n"
+           "Soft-decision decode float32[174] LLRs \u2192 bytes[10] or None.",
+           &ft8_codec_decode_soft>>;
+
+using Ft4ModClass = Class<
+    "Ft4Mod(fs, base_hz, rf_hz, gain)\n--\n\n", &Ft4Mod::make,
+    Method<"modulate($self, tones)\n--\n\n"
+           "Modulate 87 tone indices into a 60 480-sample complex64 IQ waveform.",
+           &ft4_mod_modulate>>;
+
+using Ft4DemodClass = Class<
+    "Ft4Demod(fs, base_hz)\n--\n\n", &Ft4Demod::make,
+    Method<"demodulate($self, iq)\n--\n\n"
+           "Demodulate a 60 480-sample IQ block into 87 tone indices (uint8).",
+           &ft4_demod_demodulate>>;
+
+using Ft4CodecClass = Class<
+    "Ft4Codec()\n--\n\n", &make_default<Ft4Codec>,
+    Static<"encode(payload)\n--\n\n"
+           "Encode a 10-byte payload into 87 Gray-coded tone indices (uint8).",
+           &ft4_codec_encode>,
+    Static<"decode_hard(tones)\n--\n\n"
+           "Hard-decision decode 87 tone indices \u2192 bytes[10] or None.",
+           &ft4_codec_decode_hard>,
+    Static<"decode_soft(llr)\n--\n\n"
+           "Soft-decision decode float32[174] LLRs \u2192 bytes[10] or None.",
+           &ft4_codec_decode_soft>>;
 
 }  // namespace tarsk::py

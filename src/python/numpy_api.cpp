@@ -57,43 +57,43 @@ PyObject* descr_for(TypeNum t) {
   return nullptr;
 }
 
-int numpy_major_version() {
-  PyRef numpy(PyImport_ImportModule("numpy"));
-  if (!numpy) return -1;
-  PyRef version(PyObject_GetAttrString(numpy.get(), "__version__"));
-  if (!version) return -1;
-  const char* text = PyUnicode_AsUTF8AndSize(version.get(), nullptr);
-  if (!text) return -1;
-  return std::atoi(text);
-}
+// How far loading got: importing NumPy, or finding its table once imported.
+enum class Load { kDone, kImportFailed, kNoTable };
 
-bool load_api() {
-  const int major = numpy_major_version();
-  if (major < 0) return false;
+Load load_api() {
+  PyRef numpy(PyImport_ImportModule("numpy"));
+  if (!numpy) return Load::kImportFailed;
+  PyRef version(PyObject_GetAttrString(numpy.get(), "__version__"));
+  if (!version) return Load::kNoTable;
+  const char* text = PyUnicode_AsUTF8AndSize(version.get(), nullptr);
+  if (!text) return Load::kNoTable;
+  const int major = std::atoi(text);
   PyRef multiarray(PyImport_ImportModule(major >= 2 ? "numpy._core.multiarray" : "numpy.core.multiarray"));
-  if (!multiarray) return false;
+  if (!multiarray) return Load::kImportFailed;
   PyRef capsule(PyObject_GetAttrString(multiarray.get(), "_ARRAY_API"));
-  if (!capsule || !PyCapsule_CheckExact(capsule.get())) return false;
+  if (!capsule || !PyCapsule_CheckExact(capsule.get())) return Load::kNoTable;
   void** api = static_cast<void**>(PyCapsule_GetPointer(capsule.get(), nullptr));
-  if (!api) return false;
+  if (!api) return Load::kNoTable;
   const auto descr_from_type = reinterpret_cast<DescrFromType>(api[kSlotDescrFromType]);
   PyRef ubyte(descr_from_type(kUByte)), flt(descr_from_type(kFloat)), cflt(descr_from_type(kCFloat));
-  if (!ubyte || !flt || !cflt) return false;
+  if (!ubyte || !flt || !cflt) return Load::kNoTable;
   g_descr_ubyte = ubyte.release();
   g_descr_float = flt.release();
   g_descr_cfloat = cflt.release();
   g_array_type = static_cast<PyTypeObject*>(api[kSlotArrayType]);
   capsule.release();  // the table lives as long as its capsule: keep it for the process
   g_api = api;
-  return true;
+  return Load::kDone;
 }
 
 }  // namespace
 
 bool ensure_api() {
   if (g_api) return true;
-  if (load_api()) return true;
-  if (PyErr_ExceptionMatches(PyExc_ImportError)) {
+  const Load load = load_api();
+  if (load == Load::kDone) return true;
+  if (load == Load::kImportFailed) {
+    if (!PyErr_ExceptionMatches(PyExc_Exception)) return false;  // an interrupt stays one
     // NumPy missing, broken, or refusing this (sub-)interpreter: say so, keeping its reason.
     PyObject *type = nullptr, *value = nullptr, *traceback = nullptr;
     PyErr_Fetch(&type, &value, &traceback);
