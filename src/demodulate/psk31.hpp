@@ -41,8 +41,9 @@ struct Psk31Front {
   }
 
   /// Integrates samples until the input ends or max_symbols symbols are
-  /// complete (samples after the last of them are left untouched); hands each one, scaled by gain / energy and derotated by r, to
-  /// on_symbol(z), which must update r and prev. Returns the symbols made.
+  /// complete (samples after the last of them are left untouched); hands each
+  /// symbol, scaled by gain / energy and derotated by r, to on_symbol(z),
+  /// which must update r and prev. Returns the symbols made.
   template <class OnSymbol>
   std::size_t run(std::span<const Cf32> in, std::size_t max_symbols, float gain, OnSymbol&& on_symbol) noexcept;
 
