@@ -128,4 +128,13 @@ struct Qpsk31Demod {
 
 static_assert(Block<Qpsk31Demod, Cf32, float>);
 
+struct Psk31SyncResult;
+
+/// Carrier search (sync/psk31_sync.hpp): appends the BPSK31 soft bits of a run
+/// that starts on waterfall row start_row in bin `bin`, demodulated by a fresh
+/// front end (loop gain 0.05, no gain factor) from sample start_row * sps, with
+/// the carrier at base_hz + bin * 31.25: min(n_bits, whole symbols left) values.
+void record_candidate(std::vector<Psk31SyncResult>& results, std::size_t start_row, std::size_t bin,
+                      std::span<const Cf32> samples, std::size_t n_bits, float base_hz, float score, float fs);
+
 }  // namespace tarsk
