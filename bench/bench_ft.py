@@ -6,16 +6,21 @@ with a few wrong LLRs (a few iterations), and on noise (fails after all 20
 iterations); the NumPy decoder is belief propagation vectorised over the
 parity-check edges with the same rational tanh and atanh.
 
-Run: PYTHONPATH=<build dir> python3 bench/bench_ft.py [--ghz F] [--flops-per-cycle N] [--chain-cycles N]
+Run: PYTHONPATH=<build dir> python3 bench/bench_ft.py [--flops-per-cycle N] [--chain-cycles N]
 """
 
 import argparse
+import os
 import pathlib
+import sys
 import time
 
 import numpy as np
 
 import tarsk_sdr as t
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from cycles import clock_hz, describe  # noqa: E402
 
 FS, BASE, GAIN = 12000.0, 1000.0, 1.0
 TABLES = pathlib.Path(__file__).resolve().parents[1] / "tests" / "data" / "ldpc_174_91.txt"
@@ -34,17 +39,6 @@ def best_time(fn, number=1, repeat=7):
             fn()
         best = min(best, (time.process_time() - t0) / number)
     return best
-
-
-def nominal_ghz():
-    try:
-        with open("/proc/cpuinfo") as f:
-            for line in f:
-                if line.startswith("cpu MHz"):
-                    return float(line.split(":")[1]) / 1000.0
-    except OSError:
-        pass
-    return None
 
 
 def read_tables():
@@ -159,14 +153,13 @@ def numpy_demodulate(iq):
 
 def main():
     ap = argparse.ArgumentParser()
-    ap.add_argument("--ghz", type=float, default=None, help="core clock (default: /proc/cpuinfo)")
     # Two multiply and two add pipes of 8 float lanes each, as on recent x86 cores
     # (AVX-512 runs as two halves on some of them): 32 flops per cycle.
     ap.add_argument("--flops-per-cycle", type=float, default=32.0)
     # One phasor step: a multiply feeding a fused multiply-add, 3 + 4 cycles on recent AMD cores.
     ap.add_argument("--chain-cycles", type=float, default=7.0)
     args = ap.parse_args()
-    ghz = args.ghz or nominal_ghz()
+    hz = clock_hz()
 
     rng = np.random.default_rng(1)
     npc = NumpyCodec()
@@ -217,19 +210,19 @@ def main():
     # 79 symbols x 8 tones x 1920 samples of complex multiply-accumulate, each four
     # multiplies and four adds (two for the product, two for the sums).
     flops = 79 * 8 * 1920 * 8
-    if ghz:
-        floor = flops / args.flops_per_cycle / (ghz * 1e9)
-        dem_t = times["Ft8Demod.demodulate"]
-        print(f"Ft8Demod multiply-add floor: {flops / 1e6:.1f} Mflop at {args.flops_per_cycle:g} flop/cycle, "
-              f"{ghz:.2f} GHz = {floor * 1e6:.0f} us; measured {dem_t * 1e6:.0f} us = {dem_t / floor:.2f}x floor")
-        chain = args.chain_cycles / ghz
-        print(f"Ft8Mod phasor-chain floor: {args.chain_cycles:g} cycles = {chain:.2f} ns/sample; "
-              f"measured {mod_ns / chain:.2f}x floor")
-        print(f"decode_soft over noise: {times['decode_soft, noise'] * ghz * 1e9:.0f} cycles per call "
-              f"(20 iterations)")
-        print("(a ratio below 1 means the core runs above the listed clock, e.g. boost)")
-    print("The NumPy product goes through BLAS with fused multiply-adds, half the rounded operations that")
-    print("Ft8Demod's exactly ordered sums need: against it the detector can gain little beyond its floor.")
+    print(describe())
+    if hz:
+        floor = flops / args.flops_per_cycle
+        dem_cycles = times["Ft8Demod.demodulate"] * hz
+        print(f"Ft8Demod: {dem_cycles:.0f} cycles per frame; multiply-add floor {flops / 1e6:.1f} Mflop at "
+              f"{args.flops_per_cycle:g} flop/cycle = {floor:.0f} cycles ({dem_cycles / floor:.2f}x floor)")
+        mod_cycles = mod_ns * 1e-9 * hz
+        print(f"Ft8Mod: {mod_cycles:.2f} cycles/sample; phasor-chain floor {args.chain_cycles:g} cycles/sample "
+              f"({mod_cycles / args.chain_cycles:.2f}x floor)")
+        print(f"decode_soft over noise: {times['decode_soft, noise'] * hz:.0f} cycles per call (20 iterations)")
+    print("(NumPy's product runs in BLAS, with fused multiply-adds: half the rounded operations of")
+    print("Ft8Demod's exactly ordered sums, so on a quiet machine its ratio is bounded by the floor above;")
+    print("CPU time counts every BLAS thread.)")
 
 
 if __name__ == "__main__":

@@ -203,8 +203,8 @@ def main():
     print(f"{'block':<14}{'tarsk_sdr Msa/s':>17}{'NumPy Msa/s':>14}{'ratio':>9}")
     for name, ours, theirs, ratio in rows:
         print(f"{name:<14}{ours / 1e6:>17.1f}{theirs / 1e6:>14.2f}{ratio:>8.0f}x")
-    print(f"{'flush':<14}{flush_rate / 1e6:>13.1f} Msym/s{numpy_rate / 1e6:>10.3f} Msym/s{flush_rate / numpy_rate:>6.0f}x"
-          "  (16 states, 2 branches each)")
+    print(f"{'flush':<14}{flush_rate / 1e6:>13.1f} Msym/s{numpy_rate / 1e6:>10.3f} Msym/s"
+          f"{flush_rate / numpy_rate:>6.0f}x  (16 states, 2 branches each)")
 
     ghz = args.ghz or clock_ghz()
     print()

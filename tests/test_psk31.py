@@ -274,7 +274,8 @@ def test_empty_inputs_change_nothing(rng):
 
 def test_modulate_text_framing():
     for cls in (t.Bpsk31Mod, t.Qpsk31Mod):
-        for text, pre, post, kw in ((b"", 32, 32, {}), (b"e", 32, 32, {}), (b"e", 3, 0, {"preamble_bits": 3, "postamble_bits": 0})):
+        cases = ((b"", 32, 32, {}), (b"e", 32, 32, {}), (b"e", 3, 0, {"preamble_bits": 3, "postamble_bits": 0}))
+        for text, pre, post, kw in cases:
             enc = t.VaricodeEncoder()
             enc.push_preamble(pre)
             for c in text:

@@ -146,17 +146,22 @@ constexpr bool ldpc_tables_consistent() noexcept {
   return true;
 }
 
-/// Every generator row yields a codeword: encoding each unit message satisfies all checks.
+/// Generator and checks describe one code: check m holds for every codeword exactly
+/// when the XOR, over its bits, of what each bit depends on (a message bit itself,
+/// or a parity bit's generator row) is zero.
 constexpr bool ldpc_generator_matches_checks() noexcept {
-  for (std::size_t j = 0; j < kLdpcK; ++j) {
-    FtBlock91 a91{};
-    a91[j / 8] = static_cast<std::uint8_t>(0x80u >> (j % 8));
-    const FtCodeword cw = ldpc_encode(a91);
-    for (std::size_t m = 0; m < kLdpcM; ++m) {
-      unsigned x = 0;
-      for (std::size_t k = 0; k < kLdpcCheckWeights[m]; ++k) x ^= codeword_bit(cw, kLdpcCheckToVars[m][k] - 1u);
-      if (x) return false;
+  for (std::size_t m = 0; m < kLdpcM; ++m) {
+    std::array<unsigned, 12> x{};
+    for (std::size_t k = 0; k < kLdpcCheckWeights[m]; ++k) {
+      const std::size_t v = kLdpcCheckToVars[m][k] - 1u;
+      if (v < kLdpcK) {
+        x[v / 8] ^= 0x80u >> (v % 8);
+      } else {
+        for (std::size_t b = 0; b < 12; ++b) x[b] ^= kLdpcGenerator[v - kLdpcK][b];
+      }
     }
+    for (unsigned b : x)
+      if (b) return false;
   }
   return true;
 }

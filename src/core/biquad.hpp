@@ -7,8 +7,18 @@
 #include "core/constants.hpp"
 #include "core/dispatch.hpp"
 #include "core/fmath.hpp"
+#include "core/lanes.hpp"
 
 namespace tarsk {
+
+/// One fused transposed-form step, for a float or lane by lane.
+template <class V>
+TARSK_INLINE V lowpass_step(V x, V b0, V b1, V b2, V a1, V a2, V& s1, V& s2) noexcept {
+  const V y = fused(x, b0, s1);
+  s1 = fused(x, b1, s2) - a1 * y;
+  s2 = x * b2 - a2 * y;
+  return y;
+}
 
 struct BiquadLowpass {
   float b0 = 0.0f, b1 = 0.0f, b2 = 0.0f, a1 = 0.0f, a2 = 0.0f;  ///< a0 normalised to 1
@@ -30,12 +40,7 @@ struct BiquadLowpass {
     a2 = (1.0f - alpha) * k;
   }
 
-  TARSK_INLINE float step(float x) noexcept {
-    const float y = std::fma(x, b0, s1);
-    s1 = std::fma(x, b1, s2) - a1 * y;
-    s2 = x * b2 - a2 * y;
-    return y;
-  }
+  TARSK_INLINE float step(float x) noexcept { return lowpass_step(x, b0, b1, b2, a1, a2, s1, s2); }
 };
 
 /// Two sections with identical coefficients in cascade: the fourth-order

@@ -9,26 +9,56 @@
 #include "core/constants.hpp"
 #include "core/fmath.hpp"
 #include "core/dispatch.hpp"
+#include "core/lanes.hpp"
 
 namespace tarsk {
 
-/// x turned by r with two fused multiply-adds: the carrier step, the FM phase
-/// update and the SSB up-conversion are all this one product.
-TARSK_INLINE Cf32 rotate_fused(Cf32 x, Cf32 r) noexcept {
-  return {std::fma(x.re, r.re, (-x.im) * r.im), std::fma(x.im, r.re, x.re * r.im)};
+/// x turned by r with two fused multiply-adds, for floats or lane by lane: the
+/// carrier step, the FM phase update and the SSB up-conversion are all this product.
+template <class V>
+TARSK_INLINE void rotate_fused(V xr, V xi, V rr, V ri, V& zr, V& zi) noexcept {
+  zr = fused(xr, rr, (-xi) * ri);
+  zi = fused(xi, rr, xr * ri);
 }
 
-/// Turns p by r and counts the turn; every 1024th turn brings p back to unit
-/// magnitude. The count lives with p, so call boundaries change nothing.
-TARSK_INLINE Cf32 advance_phasor(Cf32& p, std::uint32_t& count, Cf32 r) noexcept {
-  Cf32 q = rotate_fused(p, r);
-  if ((++count & 1023u) == 0) {
-    const float m = std::sqrt((q.im * q.im) + (q.re * q.re));
-    const float g = 1.0f / m;
-    q = {q.re * g, q.im * g};
+TARSK_INLINE Cf32 rotate_fused(Cf32 x, Cf32 r) noexcept {
+  Cf32 z;
+  rotate_fused(x.re, x.im, r.re, r.im, z.re, z.im);
+  return z;
+}
+
+template <class V>
+struct PhasorParts {
+  V re, im;
+};
+
+/// (re, im) brought back to unit magnitude. Arguments by value keep the
+/// phasor in registers on the common path.
+template <class V>
+TARSK_COLD PhasorParts<V> renormalised(V re, V im) noexcept {
+  const V m = root((im * im) + (re * re));
+  const V g = 1.0f / m;
+  return {re * g, im * g};
+}
+
+/// Turns (re, im) by r and counts the turn; every 1024th turn brings it back to
+/// unit magnitude. The count lives with the phasor, so call boundaries change nothing.
+template <class V>
+TARSK_INLINE void turn_phasor(V& re, V& im, std::uint32_t& count, V rr, V ri) noexcept {
+  V zr, zi;
+  rotate_fused(re, im, rr, ri, zr, zi);
+  if ((++count & 1023u) == 0) [[unlikely]] {
+    const PhasorParts<V> unit = renormalised(zr, zi);
+    zr = unit.re;
+    zi = unit.im;
   }
-  p = q;
-  return q;
+  re = zr;
+  im = zi;
+}
+
+TARSK_INLINE Cf32 advance_phasor(Cf32& p, std::uint32_t& count, Cf32 r) noexcept {
+  turn_phasor(p.re, p.im, count, r.re, r.im);
+  return p;
 }
 
 struct Oscillator {

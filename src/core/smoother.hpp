@@ -5,9 +5,11 @@
 
 namespace tarsk {
 
-/// One smoothing step; one_minus_a is 1 - a, computed once per call by the
-/// caller. The keyed modulator switches a per sample, so this is the shared form.
-TARSK_INLINE float smooth(float v, float x, float a, float one_minus_a) noexcept {
+/// One smoothing step, for a float or lane by lane; one_minus_a is 1 - a,
+/// computed once per call by the caller. The keyed modulator switches a per
+/// sample, so this is the shared form.
+template <class V>
+TARSK_INLINE V smooth(V v, V x, V a, V one_minus_a) noexcept {
   return (one_minus_a * x) + (a * v);
 }
 

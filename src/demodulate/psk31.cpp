@@ -11,6 +11,7 @@
 #include "core/constants.hpp"
 #include "core/fmath.hpp"
 #include "modulate/psk31.hpp"
+#include "sync/psk31_sync.hpp"
 
 namespace tarsk {
 namespace {
@@ -140,6 +141,31 @@ std::size_t Qpsk31Demod::flush(std::span<std::uint8_t> out) {
 void Qpsk31Demod::reset() noexcept {
   front.reset();
   std::vector<float>().swap(dibits);
+}
+
+// ---------------------------------------------------------------- carrier search
+
+void record_candidate(std::vector<Psk31SyncResult>& results, std::size_t start_row, std::size_t bin,
+                      std::span<const Cf32> samples, std::size_t n_bits, float base_hz, float score, float fs) {
+  const float carrier_hz = base_hz + static_cast<float>(bin) * 31.25f;
+  std::optional<Psk31Front> front = Psk31Front::make(fs, carrier_hz, 0.05f);
+  if (!front) return;  // the search never asks without a whole symbol
+  const std::size_t o = start_row * front->sps;
+  if (o > samples.size()) return;
+  const std::span<const Cf32> tail = samples.subspan(o);
+  // Never more room than the buffer can fill, however large n_bits is.
+  const std::size_t n = std::min(n_bits, tail.size() / front->sps);
+  Psk31SyncResult r;
+  r.soft_bits.resize(n);
+  float* y = r.soft_bits.data();
+  // A gain of 1 makes the symbol scale 1 / energy.
+  const std::size_t made = front->run(tail, n, 1.0f, [&](Cf32 z) { *y++ = front->bpsk_symbol(z); });
+  r.soft_bits.resize(made);
+  r.time_sym = start_row;
+  r.freq_bin = bin;
+  r.carrier_hz = carrier_hz;
+  r.score = score;
+  results.push_back(std::move(r));
 }
 
 }  // namespace tarsk

@@ -41,8 +41,9 @@ struct Psk31Front {
   }
 
   /// Integrates samples until the input ends or max_symbols symbols are
-  /// complete (samples after the last of them are left untouched); hands each one, scaled by gain / energy and derotated by r, to
-  /// on_symbol(z), which must update r and prev. Returns the symbols made.
+  /// complete (samples after the last of them are left untouched); hands each
+  /// symbol, scaled by gain / energy and derotated by r, to on_symbol(z),
+  /// which must update r and prev. Returns the symbols made.
   template <class OnSymbol>
   std::size_t run(std::span<const Cf32> in, std::size_t max_symbols, float gain, OnSymbol&& on_symbol) noexcept;
 
@@ -126,5 +127,14 @@ struct Qpsk31Demod {
 };
 
 static_assert(Block<Qpsk31Demod, Cf32, float>);
+
+struct Psk31SyncResult;
+
+/// Carrier search (sync/psk31_sync.hpp): appends the BPSK31 soft bits of a run
+/// that starts on waterfall row start_row in bin `bin`, demodulated by a fresh
+/// front end (loop gain 0.05, no gain factor) from sample start_row * sps, with
+/// the carrier at base_hz + bin * 31.25: min(n_bits, whole symbols left) values.
+void record_candidate(std::vector<Psk31SyncResult>& results, std::size_t start_row, std::size_t bin,
+                      std::span<const Cf32> samples, std::size_t n_bits, float base_hz, float score, float fs);
 
 }  // namespace tarsk

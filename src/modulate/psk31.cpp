@@ -26,7 +26,7 @@ const Cf32* carrier(const float& rf_hz, const Cf32& step) noexcept { return rf_h
 
 std::size_t psk31_sps(float fs) noexcept {
   const float q = std::round(fs / kPsk31SymbolRate);
-  if (!(q > 0.0f)) return 0;                          // negative, zero or NaN
+  if (!(q > 0.0f)) return 0;                              // negative, zero or NaN
   if (q >= 0x1p64f) return static_cast<std::size_t>(-1);  // beyond the largest size
   return static_cast<std::size_t>(q);
 }

@@ -31,7 +31,8 @@ TARSK_INLINE void shape(const float* ramp, std::size_t sps, std::size_t n_sym, f
     for (std::size_t m = 0; m < n_sym; ++m, out += sps) {
       const Transition s = next();
       for (std::size_t k = 0; k < sps; ++k)
-        out[k] = {((ramp[k] * s.delta.re) + s.from.re) * gain, Real ? 0.0f : ((ramp[k] * s.delta.im) + s.from.im) * gain};
+        out[k] = {((ramp[k] * s.delta.re) + s.from.re) * gain,
+                  Real ? 0.0f : ((ramp[k] * s.delta.im) + s.from.im) * gain};
     }
     return;
   }

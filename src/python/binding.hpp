@@ -872,6 +872,7 @@ struct Class {
   static_assert(((std::is_same_v<typename Methods::State, State> || std::is_void_v<typename Methods::State>) && ...),
                 "every method must work on the state record the factory builds");
   static_assert(alignof(State) <= alignof(std::max_align_t), "the interpreter aligns objects to max_align_t");
+  static_assert(std::is_nothrow_move_constructible_v<State>, "the state moves into a fresh object that cannot fail");
 
   static constexpr Signature sig = constructor_signature(Doc.view());
 

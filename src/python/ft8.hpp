@@ -13,6 +13,8 @@
 #include "message/message.hpp"
 #include "modulate/ft4.hpp"
 #include "modulate/ft8.hpp"
+#include "sync/ft4_sync.hpp"
+#include "sync/ft8_sync.hpp"
 #include "python/binding.hpp"
 
 namespace tarsk::py {
@@ -292,5 +294,82 @@ using Ft4CodecClass = Class<
     Static<"decode_soft(llr)\n--\n\n"
            "Soft-decision decode float32[174] LLRs \u2192 bytes[10] or None.",
            &ft4_codec_decode_soft>>;
+
+// ---------------------------------------------------------------- Costas synchronisation
+
+/// One search, name being the Python function's name for the messages.
+inline PyObject* ft_sync_call(const char* name, const FtMode& mode, const ArrayIn<Cf32>& iq, float fs,
+                              float base_hz, float max_hz, std::int32_t t_min, std::int32_t t_max,
+                              std::uint64_t max_cand) {
+  const std::span<const Cf32> samples = iq.samples();
+  const FtSyncPlan plan = ft_sync_plan(mode, samples.size(), base_hz, max_hz, t_min, t_max,
+                                       static_cast<std::size_t>(max_cand));
+  const std::string fn = name;
+  const std::string shape = std::to_string(plan.rows) + " rows x " + std::to_string(plan.bins) + " bins";
+  if (plan.error == FtSyncPlan::Error::kTimeRange) {
+    raise_value_error(fn + ": t_max - t_min = " +
+                      std::to_string(static_cast<std::int64_t>(t_max) - t_min) +
+                      " is out of range (symbol counts must fit 32 bits)");
+  }
+  if (plan.error == FtSyncPlan::Error::kTooLarge) {
+    raise(PyExc_MemoryError, (fn + (plan.bins == 0 ? std::string(": max_hz - base_hz is too wide for a waterfall")
+                                                  : ": a waterfall of " + shape + " is too large"))
+                                 .c_str());
+  }
+  std::vector<FtSyncResult> found;
+  try {
+    found = run_kernel(std::max(samples.size(), plan.rows * plan.bins),
+                       [&] { return ft_sync(mode, plan, samples, fs, base_hz); });
+  } catch (const std::bad_alloc&) {
+    raise(PyExc_MemoryError, (fn + ": out of memory for a waterfall of " + shape + " and " +
+                              std::to_string(plan.keep) + " candidates")
+                                 .c_str());
+  }
+  PyRef list(PyList_New(static_cast<Py_ssize_t>(found.size())));
+  if (!list) throw PythonError{};
+  for (std::size_t i = 0; i < found.size(); ++i) {
+    const FtSyncResult& r = found[i];
+    PyRef dict(PyDict_New());
+    if (!dict) throw PythonError{};
+    PyRef time_sym(PyLong_FromLong(r.time_sym));
+    if (!time_sym) throw PythonError{};
+    set_item(dict.get(), "time_sym", std::move(time_sym));
+    PyRef freq_bin(PyLong_FromSize_t(r.freq_bin));
+    if (!freq_bin) throw PythonError{};
+    set_item(dict.get(), "freq_bin", std::move(freq_bin));
+    PyRef score(PyFloat_FromDouble(static_cast<double>(r.score)));
+    if (!score) throw PythonError{};
+    set_item(dict.get(), "score", std::move(score));
+    ArrayOut<float> llr(r.llr.size());
+    std::copy(r.llr.begin(), r.llr.end(), llr.span().begin());
+    set_item(dict.get(), "llr", PyRef(llr.finish(r.llr.size())));
+    PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), dict.release());  // steals
+  }
+  return list.release();
+}
+
+inline PyObject* ft8_sync(const ArrayIn<Cf32>& iq, float fs, float base_hz, float max_hz, std::int32_t t_min,
+                          std::int32_t t_max, std::uint64_t max_cand) {
+  return ft_sync_call("ft8_sync", kFt8Mode, iq, fs, base_hz, max_hz, t_min, t_max, max_cand);
+}
+
+inline PyObject* ft4_sync(const ArrayIn<Cf32>& iq, float fs, float base_hz, float max_hz, std::int32_t t_min,
+                          std::int32_t t_max, std::uint64_t max_cand) {
+  return ft_sync_call("ft4_sync", kFt4Mode, iq, fs, base_hz, max_hz, t_min, t_max, max_cand);
+}
+
+using Ft8SyncFunction = Function<
+    "ft8_sync(iq, fs, base_hz, max_hz, t_min, t_max, max_cand)\n--\n\n"
+    "Synchronise an FT8 IQ buffer and return up to `max_cand` candidates.\n\n"
+    "Returns a list of dicts:\n"
+    "  {\"time_sym\": int, \"freq_bin\": int, \"score\": float, \"llr\": float32[174]}",
+    &ft8_sync>;
+
+using Ft4SyncFunction = Function<
+    "ft4_sync(iq, fs, base_hz, max_hz, t_min, t_max, max_cand)\n--\n\n"
+    "Synchronise an FT4 IQ buffer and return up to `max_cand` candidates.\n\n"
+    "Returns a list of dicts:\n"
+    "  {\"time_sym\": int, \"freq_bin\": int, \"score\": float, \"llr\": float32[174]}",
+    &ft4_sync>;
 
 }  // namespace tarsk::py

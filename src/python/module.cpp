@@ -42,8 +42,8 @@ constexpr Row kRegistry[] = {
     {"Ft4Mod", &Ft4ModClass::object},
     {"Ft4Demod", &Ft4DemodClass::object},
     {"Ft4Codec", &Ft4CodecClass::object},
-    {"ft8_sync", nullptr},
-    {"ft4_sync", nullptr},
+    {"ft8_sync", &Ft8SyncFunction::object},
+    {"ft4_sync", &Ft4SyncFunction::object},
     {"ft8_pack_standard", &Ft8PackStandardFunction::object},
     {"ft8_pack_free_text", &Ft8PackFreeTextFunction::object},
     {"ft8_pack_telemetry", &Ft8PackTelemetryFunction::object},
@@ -54,7 +54,7 @@ constexpr Row kRegistry[] = {
     {"Qpsk31Mod", &Qpsk31ModClass::object},
     {"Bpsk31Demod", &Bpsk31DemodClass::object},
     {"Qpsk31Demod", &Qpsk31DemodClass::object},
-    {"psk31_sync", nullptr},
+    {"psk31_sync", &Psk31SyncFunction::object},
 };
 
 static_assert(std::size(kRegistry) == 35);

@@ -10,6 +10,7 @@
 #include "codec/varicode.hpp"
 #include "demodulate/psk31.hpp"
 #include "modulate/psk31.hpp"
+#include "sync/psk31_sync.hpp"
 #include "python/binding.hpp"
 
 namespace tarsk::py {
@@ -169,5 +170,60 @@ using Qpsk31DemodClass = Class<
             &Qpsk31Demod::process>,
     Flush<"flush($self)\n--\n\nRun Viterbi on accumulated soft dibits and return decoded bits.",
           &Qpsk31Demod::buffered_symbols, &Qpsk31Demod::flush>>;
+
+// ---------------------------------------------------------------- carrier search
+
+inline PyObject* psk31_sync_call(const ArrayIn<Cf32>& iq, float fs, float base_hz, float max_hz,
+                                 std::uint64_t min_carrier_syms, float peak_margin_db, std::uint64_t n_bits,
+                                 std::uint64_t max_cand) {
+  const std::span<const Cf32> samples = iq.samples();
+  const Psk31SyncPlan plan = psk31_sync_plan(samples.size(), fs, base_hz, max_hz);
+  const std::string shape = std::to_string(plan.rows) + " rows x " + std::to_string(plan.bins) + " bins";
+  if (plan.too_large) {
+    raise(PyExc_MemoryError, plan.bins == 0 ? "psk31_sync: max_hz - base_hz is too wide for a waterfall"
+                                            : ("psk31_sync: a waterfall of " + shape + " is too large").c_str());
+  }
+  std::vector<Psk31SyncResult> found;
+  const auto min_syms = static_cast<std::uint32_t>(std::min<std::uint64_t>(min_carrier_syms, UINT32_MAX));
+  try {
+    found = run_kernel(std::max(samples.size(), plan.rows * plan.bins), [&] {
+      return psk31_sync(plan, samples, fs, base_hz, min_syms, peak_margin_db, static_cast<std::size_t>(n_bits),
+                        static_cast<std::size_t>(max_cand));
+    });
+  } catch (const std::bad_alloc&) {
+    raise(PyExc_MemoryError, ("psk31_sync: out of memory searching a waterfall of " + shape).c_str());
+  }
+  PyRef list(PyList_New(static_cast<Py_ssize_t>(found.size())));
+  if (!list) throw PythonError{};
+  for (std::size_t i = 0; i < found.size(); ++i) {
+    const Psk31SyncResult& r = found[i];
+    PyRef dict(PyDict_New());
+    if (!dict) throw PythonError{};
+    PyRef time_sym(PyLong_FromSize_t(r.time_sym));
+    if (!time_sym) throw PythonError{};
+    set_item(dict.get(), "time_sym", std::move(time_sym));
+    PyRef freq_bin(PyLong_FromSize_t(r.freq_bin));
+    if (!freq_bin) throw PythonError{};
+    set_item(dict.get(), "freq_bin", std::move(freq_bin));
+    PyRef carrier(PyFloat_FromDouble(static_cast<double>(r.carrier_hz)));
+    if (!carrier) throw PythonError{};
+    set_item(dict.get(), "carrier_hz", std::move(carrier));
+    PyRef score(PyFloat_FromDouble(static_cast<double>(r.score)));
+    if (!score) throw PythonError{};
+    set_item(dict.get(), "score", std::move(score));
+    ArrayOut<float> soft(r.soft_bits.size());
+    std::copy(r.soft_bits.begin(), r.soft_bits.end(), soft.span().begin());
+    set_item(dict.get(), "soft_bits", PyRef(soft.finish(r.soft_bits.size())));
+    PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), dict.release());  // steals
+  }
+  return list.release();
+}
+
+using Psk31SyncFunction = Function<
+    "psk31_sync(iq, fs, base_hz, max_hz, min_carrier_syms=8, peak_margin_db=6.0, n_bits=1024, max_cand=10)\n--\n\n"
+    "Scan for PSK31 carriers in an IQ buffer.\n\n"
+    "Returns a list of dicts:\n"
+    "  {\"time_sym\": int, \"freq_bin\": int, \"carrier_hz\": float, \"score\": float, \"soft_bits\": float32[N]}",
+    &psk31_sync_call>;
 
 }  // namespace tarsk::py
