@@ -318,14 +318,17 @@ TARSK_FMATH_COLD float exp_slow(float x) noexcept {
   u64 k_bits = 0;
   const double y = exp_core(xd, k_bits);
   const double v = y * exp_scale(k_bits);
-  if (xd >= kExpMin) return round_checked(y, kExpHard, key);
-  // Subnormal result: rounds on the fixed 2^-149 grid.
-  const double w = v * 0x1p149;
-  const double frac = w - static_cast<double>(static_cast<std::int64_t>(w));
-  const double d = frac >= 0.5 ? frac - 0.5 : 0.5 - frac;
-  const double ulp = from_bits(bits(w) & 0x7FF0000000000000ULL) * 0x1p-52;
+  bool doubt = near_midpoint(y) != 0;
+  if (xd < kExpMin) {
+    // Subnormal result: rounds on the fixed 2^-149 grid.
+    const double w = v * 0x1p149;
+    const double frac = w - static_cast<double>(static_cast<std::int64_t>(w));
+    const double d = frac >= 0.5 ? frac - 0.5 : 0.5 - frac;
+    const double ulp = from_bits(bits(w) & 0x7FF0000000000000ULL) * 0x1p-52;
+    doubt = d <= static_cast<double>(kMidSlack) * ulp;
+  }
   u32 out = 0;
-  if (d <= static_cast<double>(kMidSlack) * ulp && find_hard(kExpHard, key, out)) return std::bit_cast<float>(out);
+  if (doubt && find_hard(kExpHard, key, out)) return std::bit_cast<float>(out);
   return static_cast<float>(v);
 }
 
