@@ -151,7 +151,10 @@ RATE_VALUES = [8000.0, 11025.0, 12000.0, 16000.0, 22050.0, 44100.0, 48000.0]
 ODD_FLOATS = [math.nan, -math.nan, math.inf, -math.inf, 0.0, -0.0, 5e-324, -5e-324, 1e-45, 1e-30,
               -1.0, -48000.0, 1e20, -1e20, 1e30, 3.4028235e38, 3.5e38, 1e300, -1e300]
 HUGE_INTS = [2**40, 2**62, 2**63 - 1, 2**63, 2**64 - 1, 2**64, 2**100, -(2**31), -(2**63), -(2**64), -(2**100)]
-ODD_INTS = [-1, 0, 1, 2, 3, 7, 255, 256, -256] + HUGE_INTS
+SMALL_INTS = [-1, 0, 1, 2, 3, 7, 255, 256, -256]
+ODD_INTS = SMALL_INTS + HUGE_INTS
+# As frequencies or rates even 2**31 can size a waterfall of gigabytes: only hopeless ones.
+FAR_INTS = [v for v in HUGE_INTS if abs(v) >= 2**40]
 ODD_STRS = ["", " ", "\x00", "\x00K1ABC", "a", "k1abc", "é", "\u2192", "\U0001F600", "\ud800", "A" * 14,
             "A" * 200, "CQ " * 50, "K1ABC/P/R", "<<>>", "/", "  K1ABC  ", "R", "+", "-99", "R+999"]
 ODD_BYTES = [b"", b"\x00", bytes(9), bytes(10), bytes(11), b"\xff" * 9, b"\xff" * 10, bytes(range(256)),
@@ -383,8 +386,8 @@ class Gen:
                              np.uint64(2**64 - 1), np.int64(-1), np.uint8(255), 1.0, True,
                              2**31 if name in ("order", "b") else 65, 2**32 - 1 if name == "order" else 64])
         if k in ("float", "rate"):
-            return r.choice([r.choice(ODD_FLOATS), FloatObj(r.choice(ODD_FLOATS)), IndexObj(r.choice(ODD_INTS)),
-                             10**400, -(10**400), np.float32(np.nan), np.float64(np.inf), r.choice(HUGE_INTS),
+            return r.choice([r.choice(ODD_FLOATS), FloatObj(r.choice(ODD_FLOATS)), IndexObj(r.choice(SMALL_INTS)),
+                             10**400, -(10**400), np.float32(np.nan), np.float64(np.inf), r.choice(FAR_INTS),
                              FloatObj("x"), "1.0", 1j])
         if k == "flag":
             return r.choice([True, False, np.bool_(False), np.True_, 0, 1, None, "True", np.int8(1), 1.0,
