@@ -6,40 +6,23 @@ Every block keeps a recursion whose every step must round exactly as written
 (a carrier phasor, a low-pass section, a smoother or a DC blocker), so the
 latency of that chain, not the arithmetic throughput, bounds it.
 
-Run: PYTHONPATH=<build dir> python3 bench/bench_analog.py [--ghz F] [--fma 4 --mul 3 --add 3]
+Run: PYTHONPATH=<build dir> python3 bench/bench_analog.py [--fma 4 --mul 3 --add 3] [--repeat N]
 """
 
 import argparse
-import time
+import os
+import sys
 
 import numpy as np
 from scipy import signal
 
 import tarsk_sdr as t
 
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from cycles import best_time, clock_hz, describe  # noqa: E402
+
 N = 1_000_000
 FS = 48000.0
-
-
-def best_time(fn, repeat=7):
-    fn()  # warm caches and page in the output
-    best = float("inf")
-    for _ in range(repeat):
-        t0 = time.perf_counter()
-        fn()
-        best = min(best, time.perf_counter() - t0)
-    return best
-
-
-def nominal_ghz():
-    try:
-        with open("/proc/cpuinfo") as f:
-            for line in f:
-                if line.startswith("cpu MHz"):
-                    return float(line.split(":")[1]) / 1000.0
-    except OSError:
-        pass
-    return None
 
 
 def lowpass_sos(bw, fs):
@@ -59,7 +42,7 @@ def main():
     ap.add_argument("--fma", type=float, default=4.0)
     ap.add_argument("--mul", type=float, default=3.0)
     ap.add_argument("--add", type=float, default=3.0)
-    ap.add_argument("--ghz", type=float, default=None, help="core clock (default: /proc/cpuinfo)")
+    ap.add_argument("--repeat", type=int, default=15, help="timed calls per block; the best counts")
     args = ap.parse_args()
 
     # The chains: carrier phasor (one product feeding one fma), low-pass
@@ -67,13 +50,13 @@ def main():
     osc = args.mul + args.fma
     section = args.fma + args.mul + args.add
     one_pole = args.mul + args.add
-    select = 2.0  # the keyed smoother's rise/fall choice: and, or
     floors = {
         "AmDsbMod": (osc, "carrier"),
-        "CwKeyedMod": (max(osc, one_pole + select), "smoother + choice"),
+        "CwKeyedMod": (max(osc, one_pole + 1), "smoother + rise/fall blend"),
         "SsbPhasingMod": (section, "low-pass section"),
-        "FmPhaseAccumMod": (osc, "phase and carrier phasors"),
-        "PmDirectPhaseMod": (osc, "carrier"),
+        # Plus one sine-cosine per sample, off the chain but not hidden by it.
+        "FmPhaseAccumMod": (osc, "phase and carrier phasors; + sincos"),
+        "PmDirectPhaseMod": (osc, "carrier; + sincos"),
         "AmEnvelopeDemod": (section, "low-pass section"),
         "CwEnvelopeDemod": (one_pole, "smoother"),
         "SsbProductDemod": (section, "low-pass section"),
@@ -84,7 +67,7 @@ def main():
     rng = np.random.default_rng(1)
     n = np.arange(N)
     w_rf = 2 * np.pi * 1000.0 / FS
-    carrier = np.exp(1j * w_rf * (n + 1))  # precomputed: NumPy pays only for the products
+    phase = w_rf * (n + 1)  # precomputed: NumPy pays only for exp and the products
     audio = (0.5 * np.sin(2 * np.pi * 400 * n / FS) + 0.1 * rng.normal(size=N)).astype(np.float32)
     keying = np.repeat(rng.integers(0, 2, N // 480 + 1), 480)[:N].astype(np.float32)
     noise = 0.01 * (rng.normal(size=N) + 1j * rng.normal(size=N))
@@ -97,33 +80,33 @@ def main():
     rows = []
 
     def row(name, ours, numpy_way):
-        a, b = best_time(ours), best_time(numpy_way)
+        a, b = best_time(ours, args.repeat), best_time(numpy_way, 3)
         rows.append((name, N / a, N / b))
 
     # ---- modulators
     am = t.AmDsbMod(FS, 1000.0, 1.0, 0.8)
     row("AmDsbMod", lambda: am.process(audio),
-        lambda: ((1.0 + 0.8 * audio) * carrier).astype(np.complex64))
+        lambda: ((1.0 + 0.8 * audio) * np.exp(1j * phase)).astype(np.complex64))
 
     cw = t.CwKeyedMod(FS, 1000.0, 5.0, 5.0)
     a_cw = np.exp(-1 / (5e-3 * FS))
     row("CwKeyedMod", lambda: cw.process(keying),
-        lambda: (signal.lfilter([1 - a_cw], [1, -a_cw], np.clip(keying, 0, 1)) * carrier).astype(np.complex64))
+        lambda: (signal.lfilter([1 - a_cw], [1, -a_cw], np.clip(keying, 0, 1)) * np.exp(1j * phase)).astype(np.complex64))
 
     ssb = t.SsbPhasingMod(FS, 1500.0, 1700.0, 1000.0, True)
-    w_if = np.exp(1j * 2 * np.pi * 1700.0 / FS * (n + 1))
+    phase_if = 2 * np.pi * 1700.0 / FS * (n + 1)
     sos_ssb = lowpass_sos(1500.0, FS)
     row("SsbPhasingMod", lambda: ssb.process(audio),
-        lambda: (signal.sosfilt(sos_ssb, audio * w_if) * carrier).astype(np.complex64))
+        lambda: (signal.sosfilt(sos_ssb, audio * np.exp(1j * phase_if)) * np.exp(1j * phase)).astype(np.complex64))
 
     fm = t.FmPhaseAccumMod(FS, 5000.0, 1000.0)
     k_fm = 2 * np.pi * 5000.0 / FS
     row("FmPhaseAccumMod", lambda: fm.process(audio),
-        lambda: np.exp(1j * (np.cumsum(audio * k_fm) + w_rf * (n + 1))).astype(np.complex64))
+        lambda: np.exp(1j * (np.cumsum(audio * k_fm) + phase)).astype(np.complex64))
 
     pm = t.PmDirectPhaseMod(FS, 2.0, 1000.0)
     row("PmDirectPhaseMod", lambda: pm.process(audio),
-        lambda: np.exp(1j * (2.0 * audio + w_rf * (n + 1))).astype(np.complex64))
+        lambda: np.exp(1j * (2.0 * audio + phase)).astype(np.complex64))
 
     # ---- demodulators
     amd = t.AmEnvelopeDemod(FS, 3000.0)
@@ -140,7 +123,7 @@ def main():
     sos_ssbd = lowpass_sos(2500.0, FS)
     row("SsbProductDemod", lambda: ssbd.process(fm_iq),
         lambda: signal.lfilter([1, -1], [1, -r], signal.sosfilt(
-            sos_ssbd, (fm_iq * np.conj(carrier)).real)).astype(np.float32))
+            sos_ssbd, (fm_iq * np.exp(-1j * phase)).real)).astype(np.float32))
 
     for name, obj, scale in (("FmQuadratureDemod", t.FmQuadratureDemod(FS, 2000.0, 3000.0), 1 / 2000.0),
                              ("PmQuadratureDemod", t.PmQuadratureDemod(FS, 1.5, 3000.0), 1.5)):
@@ -152,21 +135,18 @@ def main():
     for name, ours, theirs in rows:
         print(f"{name:<19}{ours / 1e6:>17.1f}{theirs / 1e6:>19.1f}{ours / theirs:>8.1f}x")
 
-    ghz = args.ghz or nominal_ghz()
+    hz = clock_hz()
     print()
-    print(f"serial floors (fma {args.fma:g}, mul {args.mul:g}, add {args.add:g} cycles)"
-          + (f" at {ghz:.2f} GHz" if ghz else ""))
+    print(f"serial floors (fma {args.fma:g}, mul {args.mul:g}, add {args.add:g} cycles); {describe()}")
     for name, ours, _ in rows:
         ns = 1e9 / ours
         cycles, chain = floors[name]
-        if ghz:
-            bound = cycles / ghz
-            print(f"{name:<19}{ns:6.2f} ns/sample = {ns / bound:4.2f} x floor "
-                  f"({ns * ghz:4.1f} cycles; floor {cycles:g}, {chain})")
+        if hz:
+            got = ns * 1e-9 * hz
+            print(f"{name:<19}{ns:6.2f} ns/sample = {got:5.1f} cycles = {got / cycles:4.2f} x floor "
+                  f"({cycles:g}: {chain})")
         else:
-            print(f"{name:<19}{ns:6.2f} ns/sample (floor {cycles:g} cycles, {chain})")
-    if ghz:
-        print("(a ratio below 1 means the core runs above the listed clock, e.g. boost)")
+            print(f"{name:<19}{ns:6.2f} ns/sample (floor {cycles:g} cycles: {chain})")
 
 
 if __name__ == "__main__":

@@ -6,16 +6,21 @@ symbol rate of the QPSK31 Viterbi decoder (Qpsk31Demod.flush).
 Times are CPU time of this thread (the best of several runs), so a machine
 shared with other work still gives the cost of the work itself.
 
-Run: PYTHONPATH=<build dir> python3 bench/bench_psk31.py [--chain-cycles N] [--ghz F]
+Run: PYTHONPATH=<build dir> python3 bench/bench_psk31.py [--chain-cycles N]
 """
 
 import argparse
 import math
+import os
+import sys
 import time
 
 import numpy as np
 
 import tarsk_sdr as t
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from cycles import clock_hz, describe  # noqa: E402
 
 FS, RF, GAIN = 48000.0, 1500.0, 1.0
 SPS = 1536
@@ -31,26 +36,6 @@ def best_time(fn, repeat=7):
         fn()
         best = min(best, time.thread_time() - t0)
     return best
-
-
-def nominal_ghz():
-    try:
-        with open("/proc/cpuinfo") as f:
-            for line in f:
-                if line.startswith("cpu MHz"):
-                    return float(line.split(":")[1]) / 1000.0
-    except OSError:
-        pass
-    return None
-
-
-def clock_ghz():
-    try:  # the shared cycle-clock helper, where present
-        import cycles  # noqa: PLC0415
-
-        return cycles.ghz()
-    except (ImportError, AttributeError):
-        return nominal_ghz()
 
 
 # ---------------------------------------------------------------- the NumPy way
@@ -157,7 +142,6 @@ def main():
     # sample (the ramp, the mixing product, the integrator's adds) is off that
     # chain, so this is each block's floor.
     ap.add_argument("--chain-cycles", type=float, default=7.0)
-    ap.add_argument("--ghz", type=float, default=None, help="core clock (default: measured or /proc/cpuinfo)")
     args = ap.parse_args()
 
     rng = np.random.default_rng(1)
@@ -206,19 +190,19 @@ def main():
     print(f"{'flush':<14}{flush_rate / 1e6:>13.1f} Msym/s{numpy_rate / 1e6:>10.3f} Msym/s"
           f"{flush_rate / numpy_rate:>6.0f}x  (16 states, 2 branches each)")
 
-    ghz = args.ghz or clock_ghz()
+    hz = clock_hz()
     print()
-    if ghz:
-        bound = args.chain_cycles / ghz
-        print(f"carrier recursion floor: {args.chain_cycles:g} cycles at {ghz:.2f} GHz = {bound:.2f} ns/sample")
+    print(f"{describe()}; kernel path: {os.environ.get('TARSK_ISA', 'widest this CPU runs')}")
+    if hz:
+        print(f"carrier recursion floor: {args.chain_cycles:g} cycles/sample")
         for name, ours, _, _ in rows:
-            ns = 1e9 / ours
-            print(f"{name:<14}{ns:6.2f} ns/sample = {ns / bound:4.2f} x floor ({ns * ghz:4.1f} cycles)")
-        print(f"{'flush':<14}{1e9 / flush_rate:6.2f} ns/symbol ({ghz * 1e9 / flush_rate:4.1f} cycles)")
-        print("(a ratio below 1 means the core runs above the listed clock, e.g. boost)")
+            c = hz / ours
+            print(f"{name:<14}{c:5.2f} cycles/sample = {c / args.chain_cycles:4.2f} x the floor")
+        print(f"{'flush':<14}{hz / flush_rate:5.1f} cycles/symbol")
     else:
         for name, ours, _, _ in rows:
             print(f"{name:<14}{1e9 / ours:6.2f} ns/sample")
+        print(f"{'flush':<14}{1e9 / flush_rate:6.2f} ns/symbol")
 
 
 if __name__ == "__main__":

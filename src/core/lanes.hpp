@@ -25,6 +25,9 @@ namespace tarsk {
 
 typedef float Float4 __attribute__((vector_size(16)));
 
+/// v in every lane, bit for bit (an arithmetic broadcast would turn -0 into +0).
+TARSK_INLINE Float4 splat(float v) noexcept { return Float4{v, v, v, v}; }
+
 TARSK_INLINE float fused(float a, float b, float c) noexcept { return std::fma(a, b, c); }
 
 TARSK_INLINE Float4 fused(Float4 a, Float4 b, Float4 c) noexcept {

@@ -2,6 +2,7 @@
 // The accumulator (and, when mixing, the carrier recursion) is the serial
 // chain; the ramp weighting around it is independent per sample.
 #include "demodulate/psk31.hpp"
+#include "modulate/psk31.hpp"
 
 // Pairing the carrier's re and im updates into one vector puts lane moves on
 // the serial chain (about 10 cycles a sample instead of 7): keep them scalar.
@@ -17,7 +18,7 @@ void psk31_integrate(Psk31Front& f, const Cf32* x, std::size_t n) noexcept {
   Cf32 acc = f.acc;
   // The modulator sends (1 - v) old + v new: take the old part away and weight by v.
   if (f.mixing) {
-    Oscillator osc = f.osc;  // a local copy stays in registers
+    Psk31Carrier osc(f.osc);
     for (std::size_t k = 0; k < n; ++k) {
       const Cf32 p = osc.advance();
       const Cf32 m = {(x[k].re * p.re) - (x[k].im * p.im), (x[k].re * p.im) + (x[k].im * p.re)};
@@ -25,7 +26,7 @@ void psk31_integrate(Psk31Front& f, const Cf32* x, std::size_t n) noexcept {
       acc.re = acc.re + (w * (m.re - (u * prev.re)));
       acc.im = acc.im + (w * (m.im - (u * prev.im)));
     }
-    f.osc = osc;
+    osc.store(f.osc);
   } else {
     for (std::size_t k = 0; k < n; ++k) {
       const float w = v[k], u = 1.0f - w;

@@ -87,11 +87,11 @@ void cw_keyed_modulate(CwKeyedMod& mod, const float* x, Cf32* y, std::size_t n) 
   // The envelope's recursion runs in the low lane of a vector (all lanes
   // alike), so choosing between the rise and fall results is one blend
   // rather than a branch or a round trip through integer registers.
-  const Float4 a_rise = Float4{} + mod.a_rise, a_fall = Float4{} + mod.a_fall;
+  const Float4 a_rise = splat(mod.a_rise), a_fall = splat(mod.a_fall);
   const Float4 b_rise = 1.0f - a_rise, b_fall = 1.0f - a_fall;
-  Float4 env = Float4{} + mod.envelope;
+  Float4 env = splat(mod.envelope);
   for (std::size_t k = 0; k < n; ++k) {
-    const Float4 t = Float4{} + limit(x[k], 0.0f, 1.0f);
+    const Float4 t = splat(limit(x[k], 0.0f, 1.0f));
     const Cf32 o = osc.advance();
     const Float4 up = smooth(env, t, a_rise, b_rise);
     const Float4 down = smooth(env, t, a_fall, b_fall);

@@ -13,6 +13,7 @@
 
 #include "core/cf32.hpp"
 #include "core/dispatch.hpp"
+#include "core/oscillator.hpp"
 
 namespace tarsk {
 
@@ -82,6 +83,34 @@ struct Qpsk31Mod {
   void reset() noexcept {
     phase = {1.0f, 0.0f};
     encoder = 0;
+  }
+};
+
+/// An Oscillator's phasor advanced in registers with its exact arithmetic
+/// (two fused multiply-adds, unit magnitude again on every 1024th advance),
+/// for the PSK31 sample loops. The sine is negated once up front: im * (-s) is
+/// exactly (-im) * s, and the negation no longer sits on the serial chain.
+struct Psk31Carrier {
+  Cf32 p;
+  std::uint32_t count;
+  float c, s, minus_s;
+
+  TARSK_INLINE explicit Psk31Carrier(const Oscillator& o) noexcept
+      : p(o.phasor), count(o.count), c(o.step.re), s(o.step.im), minus_s(-o.step.im) {}
+
+  TARSK_INLINE Cf32 advance() noexcept {
+    p = {std::fma(p.re, c, p.im * minus_s), std::fma(p.im, c, p.re * s)};
+    if ((++count & 1023u) == 0) {
+      const float m = std::sqrt((p.im * p.im) + (p.re * p.re));
+      const float g = 1.0f / m;
+      p = {p.re * g, p.im * g};
+    }
+    return p;
+  }
+
+  TARSK_INLINE void store(Oscillator& o) const noexcept {
+    o.phasor = p;
+    o.count = count;
   }
 };
 

@@ -36,8 +36,9 @@ TARSK_INLINE void shape(const float* ramp, std::size_t sps, std::size_t n_sym, f
     }
     return;
   }
-  Oscillator osc;  // 1+0j with count 0: the carrier restarts in every call
-  osc.step = *carrier;
+  Oscillator start;  // 1+0j with count 0: the carrier restarts in every call
+  start.step = *carrier;
+  Psk31Carrier osc(start);
   for (std::size_t m = 0; m < n_sym; ++m, out += sps) {
     const Transition s = next();
     for (std::size_t k = 0; k < sps; ++k) {
