@@ -70,9 +70,8 @@ h = hashlib.sha256()
 for sync in (t.ft8_sync, t.ft4_sync):
     for d in sync(iq[:170000], 12000.0, 300.0, 480.0, -2, 7, 40):
         h.update(repr((d["time_sym"], d["freq_bin"], d["score"])).encode() + d["llr"].tobytes())
-if hasattr(t, "psk31_sync"):
-    for d in t.psk31_sync(iq, 8000.0, 500.0, 1500.0, 2, 1.0, 64, 30):
-        h.update(repr((d["time_sym"], d["freq_bin"], d["carrier_hz"], d["score"])).encode() + d["soft_bits"].tobytes())
+for d in t.psk31_sync(iq, 8000.0, 500.0, 1500.0, 2, 1.0, 64, 30):
+    h.update(repr((d["time_sym"], d["freq_bin"], d["carrier_hz"], d["score"])).encode() + d["soft_bits"].tobytes())
 print(h.hexdigest())
 """
 
