@@ -63,7 +63,8 @@ struct Lanes {
 struct Lanes {
   static constexpr std::size_t kWidth = 4;
   static constexpr std::size_t kGroups = 1;
-  static constexpr std::size_t kTileRows = 4;
+  // Without a hardware fma the phasor step is a library call: share it among many rows.
+  static constexpr std::size_t kTileRows = 16;
   float v[kWidth];
   TARSK_INLINE static Lanes load(const float* p) noexcept {
     Lanes r;
