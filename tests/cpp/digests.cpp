@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -13,15 +14,31 @@
 #include <variant>
 #include <vector>
 
+#include "codec/ft4.hpp"
+#include "codec/ft8.hpp"
 #include "codec/varicode.hpp"
 #include "core/cf32.hpp"
+#include "demodulate/am.hpp"
 #include "demodulate/bpsk.hpp"
+#include "demodulate/cw_envelope.hpp"
+#include "demodulate/fm_pm.hpp"
+#include "demodulate/ft4.hpp"
+#include "demodulate/ft8.hpp"
+#include "demodulate/psk31.hpp"
 #include "demodulate/qam.hpp"
 #include "demodulate/qpsk.hpp"
+#include "demodulate/ssb.hpp"
 #include "message/message.hpp"
+#include "modulate/am.hpp"
 #include "modulate/bpsk.hpp"
+#include "modulate/cw.hpp"
+#include "modulate/fm_pm.hpp"
+#include "modulate/ft4.hpp"
+#include "modulate/ft8.hpp"
+#include "modulate/psk31.hpp"
 #include "modulate/qam.hpp"
 #include "modulate/qpsk.hpp"
+#include "modulate/ssb.hpp"
 
 namespace {
 
@@ -75,10 +92,22 @@ std::vector<std::uint8_t> bytes(std::size_t n, std::uint64_t seed) {
   return v;
 }
 
-[[maybe_unused]] std::vector<float> audio(std::size_t n, std::uint64_t seed) {
+std::vector<float> audio(std::size_t n, std::uint64_t seed) {
   Rng r(seed);
   std::vector<float> v(n);
   for (auto& x : v) x = r.uniform(1.0f);
+  return v;
+}
+
+/// A keying signal: runs of 0 and 1 with a few values in between.
+std::vector<float> keying(std::size_t n, std::uint64_t seed) {
+  Rng r(seed);
+  std::vector<float> v(n);
+  float level = 0.0f;
+  for (std::size_t k = 0; k < n; ++k) {
+    if (k % 150 == 0) level = (r.next() >> 31) ? 1.0f : 0.0f;
+    v[k] = (k % 150 == 75) ? 0.5f : level;
+  }
   return v;
 }
 
@@ -97,8 +126,10 @@ std::vector<Cf32> iq(std::size_t n, std::uint64_t seed) {
 /// across a call boundary is covered; `unit` keeps the cut on a whole symbol.
 template <class Out, class B, class In>
 std::vector<Out> run(B block, const std::vector<In>& in, std::size_t unit = 1) {
-  auto out_size = [&](std::size_t n) {
-    if constexpr (requires { block.output_size(n); })
+  auto out_size = [&](std::size_t n) -> std::size_t {
+    if constexpr (requires { *block.output_size(n); })
+      return *block.output_size(n);
+    else if constexpr (requires { block.output_size(n); })
       return block.output_size(n);
     else
       return n;
@@ -180,6 +211,69 @@ void messages(Digest& d) {
   }
 }
 
+/// A PSK31 modulator's waveform for `bits`, in two calls.
+template <class M>
+std::vector<Cf32> psk31_wave(M mod, const std::vector<std::uint8_t>& bits) {
+  std::vector<Cf32> out(*mod.output_size(bits.size()));
+  const std::size_t cut = bits.size() / 3;
+  const std::size_t first = *mod.output_size(cut);
+  mod.modulate(std::span(bits).first(cut), std::span(out).first(first));
+  mod.modulate(std::span(bits).subspan(cut), std::span(out).subspan(first));
+  return out;
+}
+
+/// Soft values and, for QPSK31, the Viterbi decisions of a PSK31 signal
+/// with a frequency offset and noise.
+template <class D>
+void psk31_receive(Digest& d, D demod, std::vector<Cf32> iq) {
+  Rng r(13);
+  for (Cf32& c : iq) c = {c.re + r.uniform(0.3f), c.im + r.uniform(0.3f)};
+  d.add(run<float>(std::move(demod), iq));
+}
+
+void qpsk31_decode(Digest& d) {
+  Qpsk31Demod demod = *Qpsk31Demod::make(8000.0f, 1000.0f, 1.0f);
+  std::vector<Cf32> iq = psk31_wave(Qpsk31Mod::make(8000.0f, 1003.0f, 1.0f), bytes(120, 14));
+  Rng r(15);
+  for (Cf32& c : iq) c = {c.re + r.uniform(0.5f), c.im + r.uniform(0.5f)};
+  std::vector<float> soft(demod.output_size(iq.size()));
+  soft.resize(demod.process(iq, soft));
+  d.add(soft);
+  std::vector<std::uint8_t> bits(demod.buffered_symbols());
+  bits.resize(demod.flush(bits));
+  d.add(bits);
+}
+
+/// Payload -> tones -> frame -> noisy frame -> tones -> payload, and the
+/// soft decoder on noisy LLRs of the codeword.
+template <class Codec, class Mod, class Demod, std::size_t Samples>
+void ft_chain(Digest& d) {
+  FtPayload payload{};
+  const std::vector<std::uint8_t> raw = bytes(10, 16);
+  std::memcpy(payload.data(), raw.data(), 10);
+  payload[9] &= 0xF8;
+  const auto tones = Codec::encode(payload);
+  d.add(std::span<const std::uint8_t>(tones));
+  std::vector<Cf32> frame(Samples);
+  Mod::make(12000.0f, 1500.0f, 3.5f, 0.5f).modulate(tones, std::span<Cf32, Samples>(frame));
+  d.add(frame);
+  Rng r(17);
+  for (Cf32& c : frame) c = {c.re + r.uniform(0.6f), c.im + r.uniform(0.6f)};
+  std::array<std::uint8_t, tones.size()> got{};
+  Demod::make(12000.0f, 1500.0f).demodulate(std::span<const Cf32, Samples>(frame), got);
+  d.add(std::span<const std::uint8_t>(got));
+  const std::optional<FtPayload> hard = Codec::decode_hard(got);
+  d.add(hard ? std::span<const std::uint8_t>(*hard) : std::span<const std::uint8_t>());
+  const FtCodeword cw = ft_encode_codeword(payload);
+  std::array<float, kLdpcN> llr{};
+  for (std::size_t i = 0; i < kLdpcN; ++i) {
+    const bool one = (cw[i / 8] >> (7 - i % 8)) & 1u;
+    llr[i] = (one ? -1.0f : 1.0f) + r.uniform(1.05f);
+  }
+  const std::optional<FtPayload> soft = ft_decode_codeword(llr);
+  d.add(soft ? std::span<const std::uint8_t>(*soft) : std::span<const std::uint8_t>());
+}
+
 struct Kernel {
   const char* name;
   void (*run)(Digest&);
@@ -200,8 +294,26 @@ const Kernel kKernels[] = {
     {"qam16_demod", [](Digest& d) { d.add(run<std::uint8_t>(*QamDemod::make(16, 1.0f), iq(3001, 8))); }},
     {"qam64_demod", [](Digest& d) { d.add(run<std::uint8_t>(*QamDemod::make(64, 0.9f), iq(3001, 9))); }},
     {"qam256_demod", [](Digest& d) { d.add(run<std::uint8_t>(*QamDemod::make(256, 1.1f), iq(3001, 10))); }},
+    {"am_mod", [](Digest& d) { d.add(run<Cf32>(AmDsbMod::make(kFs, kRf, 0.8f, 0.7f), audio(3000, 20))); }},
+    {"cw_mod", [](Digest& d) { d.add(run<Cf32>(CwKeyedMod::make(kFs, 700.0f, 5.0f, 4.0f), keying(3000, 21))); }},
+    {"ssb_mod_usb", [](Digest& d) { d.add(run<Cf32>(SsbPhasingMod::make(kFs, 2700.0f, 1500.0f, kRf, true), audio(3000, 22))); }},
+    {"ssb_mod_lsb", [](Digest& d) { d.add(run<Cf32>(SsbPhasingMod::make(kFs, 2700.0f, 1500.0f, kRf, false), audio(3000, 23))); }},
+    {"fm_mod", [](Digest& d) { d.add(run<Cf32>(FmPhaseAccumMod::make(kFs, 5000.0f, kRf), audio(3000, 24))); }},
+    {"pm_mod", [](Digest& d) { d.add(run<Cf32>(PmDirectPhaseMod::make(kFs, 2.5f, kRf), audio(3000, 25))); }},
+    {"am_demod", [](Digest& d) { d.add(run<float>(AmEnvelopeDemod::make(kFs, 3000.0f, false), iq(3001, 26))); }},
+    {"am_demod_approx", [](Digest& d) { d.add(run<float>(AmEnvelopeDemod::make(kFs, 3000.0f, true), iq(3001, 27))); }},
+    {"cw_demod", [](Digest& d) { d.add(run<float>(CwEnvelopeDemod::make(kFs, 700.0f, 200.0f), iq(3001, 28))); }},
+    {"ssb_demod", [](Digest& d) { d.add(run<float>(SsbProductDemod::make(kFs, 1500.0f, 2700.0f), iq(3001, 29))); }},
+    {"fm_demod", [](Digest& d) { d.add(run<float>(FmQuadratureDemod::make(kFs, 5000.0f, 4000.0f), iq(3001, 30))); }},
+    {"pm_demod", [](Digest& d) { d.add(run<float>(PmQuadratureDemod::make(kFs, 2.5f, 4000.0f), iq(3001, 31))); }},
     {"varicode", varicode_round_trip},
+    {"bpsk31_mod", [](Digest& d) { d.add(psk31_wave(Bpsk31Mod::make(8000.0f, 1000.0f, 0.8f), bytes(60, 32))); }},
+    {"qpsk31_mod", [](Digest& d) { d.add(psk31_wave(Qpsk31Mod::make(8000.0f, 1000.0f, 0.8f), bytes(60, 33))); }},
+    {"bpsk31_demod", [](Digest& d) { psk31_receive(d, *Bpsk31Demod::make(8000.0f, 1000.0f, 1.0f), psk31_wave(Bpsk31Mod::make(8000.0f, 1002.0f, 1.0f), bytes(80, 34))); }},
+    {"qpsk31_demod", qpsk31_decode},
     {"messages", messages},
+    {"ft8_chain", ft_chain<Ft8Codec, Ft8Mod, Ft8Demod, kFt8FrameSamples>},
+    {"ft4_chain", ft_chain<Ft4Codec, Ft4Mod, Ft4Demod, kFt4FrameSamples>},
 };
 
 }  // namespace
