@@ -127,12 +127,7 @@ void ssb_phasing_modulate(SsbPhasingMod& mod, const float* x, Cf32* y, std::size
     const Float4 u = __builtin_shufflevector(p_re, p_im, 0, 4, 1, 5) * x[k];
     const Float4 iq = lowpass_step(lowpass_step(u, b0, b1, b2, a1, a2, s11, s12), b0, b1, b2, a1, a2, s21, s22);
     const Float4 iq_signed = iq * sign;  // (I, q): I * 1 is I exactly
-    const Float4 swapped = __builtin_shufflevector(iq_signed, -iq_signed, 5, 0, 2, 3);  // (-q, I)
-    const Float4 c_re = __builtin_shufflevector(p_re, p_re, 1, 1, 1, 1);
-    const Float4 c_im = __builtin_shufflevector(p_im, p_im, 1, 1, 1, 1);
-    // (I + j q) * C, fused as rotate_fused: (fma(I, C.re, (-q) C.im), fma(q, C.re, I C.im)).
-    const Float4 z = fused(iq_signed, c_re, swapped * c_im);
-    y[k] = {z[0], z[1]};
+    y[k] = rotate_fused(Cf32{iq_signed[0], iq_signed[1]}, Cf32{p_re[1], p_im[1]});  // (I + j q) * C
   }
   lp_i.first.s1 = s11[0], lp_q.first.s1 = s11[1], lp_i.first.s2 = s12[0], lp_q.first.s2 = s12[1];
   lp_i.second.s1 = s21[0], lp_q.second.s1 = s21[1], lp_i.second.s2 = s22[0], lp_q.second.s2 = s22[1];

@@ -62,27 +62,46 @@ TARSK_INLINE void mix(const float* xr, const float* xi, const float* pr, const f
   }
 }
 
-/// Writes out.size() samples; map(k) yields symbol k. The carrier recursion
+/// Advances the carrier: the Oscillator's advance written in the modulators'
+/// own order, fma(re, cos w, -(im * sin w)), which equals fma(re, cos w,
+/// (-im) * sin w) but keeps the negation off the recursion's critical path.
+TARSK_INLINE void advance_carrier(float& re, float& im, std::uint32_t& count, float c, float s) noexcept {
+  const float zr = std::fma(re, c, -(im * s));
+  const float zi = std::fma(im, c, re * s);
+  re = zr;
+  im = zi;
+  if ((++count & 1023u) == 0) [[unlikely]] {
+    const float m = std::sqrt((zi * zi) + (zr * zr));
+    const float g = 1.0f / m;
+    re = zr * g;
+    im = zi * g;
+  }
+}
+
+/// Writes out.size() samples; map(k, re, im) stores symbol k (a mapper whose
+/// symbols are all real leaves im alone: it stays 0). The carrier recursion
 /// is the only serial dependency, everything else per sample is independent.
 template <class Map>
 TARSK_INLINE void linear_waveform(Oscillator& carrier, float gain, std::span<Cf32> out, Map map) noexcept {
-  Oscillator osc = carrier;  // a local copy stays in registers; stores to out cannot alias it
-  alignas(64) float xr[kRound], xi[kRound], pr[kRound], pi[kRound];
+  // Locals stay in registers; stores to out cannot alias them.
+  float re = carrier.phasor.re, im = carrier.phasor.im;
+  const float c = carrier.step.re, s = carrier.step.im;
+  std::uint32_t count = carrier.count;
+  alignas(64) float xr[kRound], xi[kRound] = {}, pr[kRound], pi[kRound];
   Cf32* y = out.data();
   const std::size_t n = out.size();
   for (std::size_t k0 = 0; k0 < n; k0 += kRound) {
     const std::size_t m = std::min(kRound, n - k0);
     for (std::size_t j = 0; j < m; ++j) {
-      const Cf32 p = osc.advance();
-      const Cf32 x = map(k0 + j);
-      pr[j] = p.re;
-      pi[j] = p.im;
-      xr[j] = x.re;
-      xi[j] = x.im;
+      advance_carrier(re, im, count, c, s);
+      map(k0 + j, xr[j], xi[j]);
+      pr[j] = re;
+      pi[j] = im;
     }
     mix(xr, xi, pr, pi, gain, y + k0, m);
   }
-  carrier = osc;
+  carrier.phasor = {re, im};
+  carrier.count = count;
 }
 
 }  // namespace
@@ -91,15 +110,16 @@ void bpsk_modulate(Oscillator& carrier, float gain, const std::uint8_t* bits,
                    std::span<Cf32> out) noexcept {
   // A table rather than a branch: random bits would mispredict half the time.
   static constexpr float kLevel[2] = {1.0f, -1.0f};
-  linear_waveform(carrier, gain, out, [bits](std::size_t k) { return Cf32{kLevel[bits[k] & 1u], 0.0f}; });
+  linear_waveform(carrier, gain, out, [bits](std::size_t k, float& re, float&) { re = kLevel[bits[k] & 1u]; });
 }
 
 void qpsk_modulate(Oscillator& carrier, float gain, const std::uint8_t* bits,
                    std::span<Cf32> out) noexcept {
   // A table rather than a branch: random bits would mispredict half the time.
   static constexpr float kLevel[2] = {kQpskLevel, -kQpskLevel};
-  linear_waveform(carrier, gain, out, [bits](std::size_t k) {
-    return Cf32{kLevel[bits[2 * k] & 1u], kLevel[bits[2 * k + 1] & 1u]};
+  linear_waveform(carrier, gain, out, [bits](std::size_t k, float& re, float& im) {
+    re = kLevel[bits[2 * k] & 1u];
+    im = kLevel[bits[2 * k + 1] & 1u];
   });
 }
 
@@ -159,7 +179,11 @@ TARSK_INLINE Cf32 qam_symbol(const float* levels, const std::uint8_t* s) noexcep
 template <unsigned B>
 TARSK_INLINE void qam_waveform(Oscillator& carrier, float gain, const float* levels,
                                const std::uint8_t* bits, std::span<Cf32> out) noexcept {
-  linear_waveform(carrier, gain, out, [levels, bits](std::size_t k) { return qam_symbol<B / 2>(levels, bits + k * B); });
+  linear_waveform(carrier, gain, out, [levels, bits](std::size_t k, float& re, float& im) {
+    const Cf32 x = qam_symbol<B / 2>(levels, bits + k * B);
+    re = x.re;
+    im = x.im;
+  });
 }
 
 void qam_modulate(unsigned bits_per_symbol, Oscillator& carrier, float gain, const float* levels,
