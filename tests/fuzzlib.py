@@ -521,7 +521,7 @@ def describe(value, depth=0):
     if isinstance(value, np.ndarray):
         flags = "".join(c for c, f in (("C", "C_CONTIGUOUS"), ("F", "F_CONTIGUOUS"), ("W", "WRITEABLE"),
                                        ("A", "ALIGNED")) if value.flags[f])
-        head = np.array2string(value.ravel()[:4], threshold=4) if value.dtype != object else "..."
+        head = np.array2string(value.ravel()[:4], threshold=4, max_line_width=1000) if value.dtype != object else "..."
         return (f"{type(value).__name__}(dtype={value.dtype.str}, shape={value.shape}, strides={value.strides}, "
                 f"flags={flags}, head={head})")
     if isinstance(value, (bytes, bytearray, str)) and len(value) > 40:
@@ -598,10 +598,14 @@ class Fuzzer:
         self.keep_failing = False
         self.log = None
         self.stats = {}  # (callable display, outcome) -> count
+        self.history = []  # the calls of the current round, described
 
     def fail(self, what, target, args, kwargs, detail=""):
+        history = "".join(f"\n    {describe_call(t, None, a, k)} -> {o}" for t, a, k, o in self.history[-12:])
         raise FuzzFailure(f"seed {self.seed}, call {self.calls}: {what}\n  {describe_call(target, None, args, kwargs)}"
-                          + (f"\n  {detail}" if detail else ""))
+                          + (f"\n  {detail}" if detail else "")
+                          + (f"\n  calls before it in this round:{history}" if history else "")
+                          + f"\n  reproduce: tools/fuzz.py --seed {self.seed} --calls {self.calls}")
 
     def invoke(self, target, fn, args, kwargs):
         """('ok', result) or ('err', exception); anything not allowed is a FuzzFailure."""
@@ -635,6 +639,7 @@ class Fuzzer:
             if data is not None and a.tobytes() != data:
                 self.fail("an input array was written to", target, args, kwargs)
         key = (target.display, "ok" if out[0] == "ok" else out[1].type.__name__)
+        self.history.append((target, args, kwargs, key[1]))  # described only on failure
         self.stats[key] = self.stats.get(key, 0) + 1
         if out[0] == "ok":
             try:
@@ -675,6 +680,7 @@ class Fuzzer:
     def round(self):
         """One module function or static method call, or one class episode."""
         target = self.r.choice(self.tops)
+        self.history = []
         if target.kind == "function":
             self.stateless(target, target.owner, getattr(self.module, target.display[:-2]))
         else:

@@ -188,3 +188,31 @@ def test_hopeless_input_sizes_raise_memory_error(new, process):
     del x
     y = fuzzlib.Gen(3).array(dtype, 100, param)
     assert fuzzlib.same(obj.process(y), twin.process(y))
+
+
+class Careless:
+    """A stand-in class with the faults the fuzzer exists to catch."""
+
+    def __init__(self, gain):
+        self.gain = float(gain)
+        self.count = 0
+
+    def process(self, iq):
+        self.count += 1  # moves before the argument is checked
+        if not isinstance(iq, np.ndarray) or iq.dtype != np.complex64 or iq.ndim != 1:
+            raise TypeError("argument 'iq': not a complex64 vector")
+        return np.full(iq.size, self.count, np.float32)
+
+
+class Crashing:
+    def process(self, iq):
+        if isinstance(iq, np.ndarray) and not iq.flags.c_contiguous:
+            raise KeyError("stride")  # stands for anything but a clean error
+        return np.zeros(0, np.float32)
+
+
+@pytest.mark.parametrize("cls", [Careless, Crashing])
+def test_the_fuzzer_finds_planted_faults(cls):
+    module = type("module", (), {"__all__": [cls.__name__], cls.__name__: cls})
+    with pytest.raises(fuzzlib.FuzzFailure, match=r"^seed 3, call \d+: "):
+        fuzzlib.Fuzzer(module, 3).run(20000)
