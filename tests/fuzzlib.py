@@ -252,6 +252,33 @@ WRONG_TYPES = [None, "1", b"1", 1j, [1, 0], (1,), {}, object(), 1.5, True, Fract
                BadIndex(), np.float64(1.0), np.int64(3), np.bool_(True), np.zeros(2), bytearray(3)]
 
 
+def sweep_values(kind, dtype):
+    """Each parameter kind's odd values, all tried by Fuzzer.sweep."""
+    if kind == "array":
+        x = np.arange(12).astype(dtype)
+        ro = x.copy()
+        ro.flags.writeable = False
+        item = np.dtype(dtype).itemsize
+        out = [None, x.tolist(), np.zeros(12, np.float64), x.astype(np.dtype(dtype).newbyteorder()),
+               x.reshape(3, 4), np.zeros((), dtype), x[::2], x[::-1], x[::2][:0], ro,
+               np.frombuffer(bytes(12 * item + 1), dtype, count=12, offset=1), np.broadcast_to(x[:1], (12,)),
+               x.view(ArraySub), np.asfortranarray(x.reshape(4, 3)), x.tobytes()]
+        if dtype != np.uint8:
+            out.append(np.array([np.nan, np.inf, -np.inf, 3.4e38, -0.0, 1e-45], dtype))
+        return out
+    if kind == "int":
+        return SMALL_INTS + HUGE_INTS + [1.0, None, "1", IndexObj(2**64), Hostile(), BadIndex(), np.uint64(2**64 - 1)]
+    if kind in ("float", "rate"):
+        return ODD_FLOATS + FAR_INTS + [10**400, None, "1", 1j, Hostile(), FloatObj(math.nan), IndexObj(7)]
+    if kind == "flag":
+        return [0, 1, None, "True", np.bool_(True), np.array([True]), Hostile()]
+    if kind == "bytes":
+        return ODD_BYTES + [bytearray(10), "0123456789", memoryview(bytes(10)), None, BytesSub(bytes(10))]
+    if kind in ("text", "field"):
+        return ODD_STRS + [b"K1ABC", b"\xff\xfe", StrSub("K1ABC"), None, 0]
+    return WRONG_TYPES
+
+
 def hostile_in(value):
     if isinstance(value, Hostile):
         return True
@@ -475,7 +502,6 @@ class Gen:
     def split(self, fn, values):
         """Pass a prefix positionally and the rest by keyword; skipped optionals go by keyword only."""
         r = self.r
-        given = [(n, v) for n, v, present in values if present]
         cut = len(values)
         if r.random() < 0.4:
             cut = r.randrange(len(values) + 1)
@@ -490,7 +516,6 @@ class Gen:
                 args.append(v)
             else:
                 kwargs[name] = v
-        del given
         return args, kwargs
 
     def mangle(self, fn, args, kwargs):
@@ -517,7 +542,7 @@ class Gen:
 # ---------------------------------------------------------------- outcomes
 
 
-def describe(value, depth=0):
+def describe(value):
     if isinstance(value, np.ndarray):
         flags = "".join(c for c, f in (("C", "C_CONTIGUOUS"), ("F", "F_CONTIGUOUS"), ("W", "WRITEABLE"),
                                        ("A", "ALIGNED")) if value.flags[f])
@@ -533,7 +558,7 @@ def describe(value, depth=0):
     return repr(value)
 
 
-def describe_call(target, fn, args, kwargs):
+def describe_call(target, args, kwargs):
     parts = [describe(a) for a in args] + [f"{k}={describe(v)}" for k, v in kwargs.items()]
     return f"{target}({', '.join(parts)})"
 
@@ -601,8 +626,8 @@ class Fuzzer:
         self.history = []  # the calls of the current round, described
 
     def fail(self, what, target, args, kwargs, detail=""):
-        history = "".join(f"\n    {describe_call(t, None, a, k)} -> {o}" for t, a, k, o in self.history[-12:])
-        raise FuzzFailure(f"seed {self.seed}, call {self.calls}: {what}\n  {describe_call(target, None, args, kwargs)}"
+        history = "".join(f"\n    {describe_call(t, a, k)} -> {o}" for t, a, k, o in self.history[-12:])
+        raise FuzzFailure(f"seed {self.seed}, call {self.calls}: {what}\n  {describe_call(target, args, kwargs)}"
                           + (f"\n  {detail}" if detail else "")
                           + (f"\n  calls before it in this round:{history}" if history else "")
                           + f"\n  reproduce: tools/fuzz.py --seed {self.seed} --calls {self.calls}")
@@ -611,7 +636,7 @@ class Fuzzer:
         """('ok', result) or ('err', exception); anything not allowed is a FuzzFailure."""
         self.calls += 1
         if self.log:
-            self.log.write(describe_call(target, None, args, kwargs) + "\n")
+            self.log.write(describe_call(target, args, kwargs) + "\n")
             self.log.flush()
         arrays = [a for a in list(args) + list(kwargs.values()) if isinstance(a, np.ndarray)]
         before = [(sys.getrefcount(a), a.tobytes() if a.dtype != object and a.size < 65536 else None)
@@ -706,10 +731,8 @@ class Fuzzer:
             a = self.invoke(new, cls, args, kwargs)
             if a[0] == "ok":
                 # The twin gets everything by keyword: the result must not depend on the form.
-                ctx = {}
                 names = [p.name for p in new.params]
                 merged = dict(zip(names, args), **kwargs)
-                del ctx
                 b = self.invoke(new, cls, [], merged)
                 if b[0] != "ok":
                     self.fail("twin construction by keyword failed", new, [], merged, repr(b[1]))
@@ -794,6 +817,48 @@ class Fuzzer:
             args, kwargs = self.gen.call_args(later, odd_rate=0.0)
             self.invoke(later, self.bound(later, obj), args, kwargs)  # RuntimeError here: still borrowed
         return True
+
+    def substitutions(self, fn):
+        """Good arguments with one parameter at a time replaced by each of its odd values."""
+        for i, p in enumerate(fn.params):
+            kind = kind_of(p.name)
+            for v in sweep_values(kind, ARRAY_DTYPES.get(p.name, np.float32)):
+                ctx = {}
+                args = [self.gen.valid(fn, q, ctx) for q in fn.params]
+                args[i] = v
+                yield args, {}
+
+    def sweep(self):
+        """Every parameter of every callable with every odd value of its kind; on a
+        live object each call that passes is repeated on the twin and every method
+        is compared at the end."""
+        with memory_cap():
+            for top in self.tops:
+                self.sweep_one(top)
+        return self.calls
+
+    def sweep_one(self, top):
+        self.history = []
+        if top.kind == "function":
+            fn = getattr(self.module, top.display[:-2])
+            for args, kwargs in self.substitutions(top):
+                self.invoke(top, fn, args, kwargs)
+            return
+        for args, kwargs in self.substitutions(top):
+            self.invoke(top, top.owner, args, kwargs)
+        twins = self.construct(top)
+        if twins is None:
+            return
+        a, b = twins
+        methods = self.methods[top.owner.__name__]
+        for m in methods:
+            for args, kwargs in self.substitutions(m):
+                out = self.invoke(m, self.bound(m, a), args, kwargs)
+                if out[0] == "ok":
+                    self.compare(m, args, kwargs, out, self.invoke(m, self.bound(m, b), args, kwargs),
+                                 "odd call that passed")
+        for m in methods:
+            self.both(m, a, b, *self.gen.call_args(m, odd_rate=0.0), "after the sweep")
 
     def light(self, obj, new):
         """A few small calls on an object built from odd values."""

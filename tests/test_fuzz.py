@@ -26,6 +26,10 @@ def test_fuzz(seed):
     fuzzlib.Fuzzer(t, seed).run(TOTAL_CALLS // len(SEEDS))
 
 
+def test_every_parameter_with_every_odd_value_of_its_kind():
+    assert fuzzlib.Fuzzer(t, 11).sweep() > 1000
+
+
 def test_every_class_is_reached_with_live_objects():
     # Values chosen by parameter name must build every class, or its methods go unfuzzed.
     names = {c.owner.__name__ for c in TOPS if c.kind == "new"}

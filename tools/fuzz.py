@@ -33,6 +33,7 @@ def main():
     group.add_argument("--seed", type=int, default=None)
     group.add_argument("--seeds", type=seeds, default=None, help="inclusive range, e.g. 0-99")
     ap.add_argument("--calls", type=int, default=100_000, help="calls per seed")
+    ap.add_argument("--sweep", action="store_true", help="first every parameter with every odd value")
     ap.add_argument("--log", type=pathlib.Path, help="write each call here before making it")
     opts = ap.parse_args()
     run = opts.seeds or [opts.seed if opts.seed is not None else int(time.time())]
@@ -43,7 +44,9 @@ def main():
         fuzzer = fuzzlib.Fuzzer(tarsk_sdr, seed)
         fuzzer.log = log
         try:
-            fuzzer.run(opts.calls)
+            if opts.sweep:
+                fuzzer.sweep()
+            fuzzer.run(fuzzer.calls + opts.calls)
         except fuzzlib.FuzzFailure as failure:
             print(f"FAILED {failure}", file=sys.stderr)
             print(f"reproduce: tools/fuzz.py --seed {seed} --calls {fuzzer.calls}", file=sys.stderr)
