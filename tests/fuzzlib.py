@@ -623,14 +623,16 @@ class Fuzzer:
         self.keep_failing = False
         self.log = None
         self.stats = {}  # (callable display, outcome) -> count
-        self.history = []  # the calls of the current round, described
+        self.history = []  # the calls of the current round
+        self.swept = False
 
     def fail(self, what, target, args, kwargs, detail=""):
         history = "".join(f"\n    {describe_call(t, a, k)} -> {o}" for t, a, k, o in self.history[-12:])
         raise FuzzFailure(f"seed {self.seed}, call {self.calls}: {what}\n  {describe_call(target, args, kwargs)}"
                           + (f"\n  {detail}" if detail else "")
                           + (f"\n  calls before it in this round:{history}" if history else "")
-                          + f"\n  reproduce: tools/fuzz.py --seed {self.seed} --calls {self.calls}")
+                          + f"\n  reproduce: tools/fuzz.py --seed {self.seed} --calls {self.calls}"
+                          + (" --sweep" if self.swept else ""))
 
     def invoke(self, target, fn, args, kwargs):
         """('ok', result) or ('err', exception); anything not allowed is a FuzzFailure."""
@@ -832,6 +834,7 @@ class Fuzzer:
         """Every parameter of every callable with every odd value of its kind; on a
         live object each call that passes is repeated on the twin and every method
         is compared at the end."""
+        self.swept = True
         with memory_cap():
             for top in self.tops:
                 self.sweep_one(top)

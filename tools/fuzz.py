@@ -49,7 +49,6 @@ def main():
             fuzzer.run(fuzzer.calls + opts.calls)
         except fuzzlib.FuzzFailure as failure:
             print(f"FAILED {failure}", file=sys.stderr)
-            print(f"reproduce: tools/fuzz.py --seed {seed} --calls {fuzzer.calls}", file=sys.stderr)
             return 1
         total += fuzzer.calls
         rss = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss // 1024
