@@ -15,6 +15,11 @@
 // a flagged or out-of-range argument through the scalar form: block and scalar
 // results agree bit for bit. Requires IEEE double arithmetic without
 // contraction of a * b + c (the build's -ffp-contract=off).
+//
+// Cost of the block forms over 4096 arguments (TSC cycles per value, measured
+// by bench/fmath_exhaustive.py): sincos 11, exp 12, log 13 built for AVX2;
+// about 6 each for AVX-512; 30 to 95 on the baseline x86-64 build, which
+// the compiler leaves scalar.
 #pragma once
 
 #include <array>
