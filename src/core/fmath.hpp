@@ -74,10 +74,14 @@ TARSK_FMATH_INLINE bool find_hard(const std::array<HardCase, N>& table, u32 key,
 }
 
 // Tables produced by bench/fmath_exhaustive.py.
-inline constexpr std::array<HardCase, 0> kSinHard{};
-inline constexpr std::array<HardCase, 0> kCosHard{};
+inline constexpr std::array<HardCase, 1> kSinHard{{{0x46199998u, 0x3EB1FA5Du}}};
+inline constexpr std::array<HardCase, 2> kCosHard{{{0x5F18B878u, 0x3F7F14BBu}, {0x6115CB11u, 0x3F78142Fu}}};
 inline constexpr std::array<HardCase, 0> kExpHard{};
-inline constexpr std::array<HardCase, 0> kLogHard{};
+inline constexpr std::array<HardCase, 5> kLogHard{{{0x3C413D3Au, 0x408E158Fu},
+                                                   {0x41178FEBu, 0x400FE5E7u},
+                                                   {0x4C5D65A5u, 0x418F034Bu},
+                                                   {0x65D890D3u, 0x4254D1F9u},
+                                                   {0x6F31A8ECu, 0x42845A89u}}};
 
 /// Rounds y to float unless it is a listed hard case.
 template <std::size_t N>

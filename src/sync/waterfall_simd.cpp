@@ -25,28 +25,31 @@ namespace tarsk::TARSK_ISA_NS {
 namespace {
 
 #if defined(__AVX512F__)
+// 256-bit vectors with AVX-512's 32 registers: 14 rows share each phasor step with
+// every accumulator in a register. (Measured faster than 512-bit vectors on a core
+// that splits them in two; a core with full-width units may prefer those.)
 struct Lanes {
-  static constexpr std::size_t kWidth = 16;
-  static constexpr std::size_t kGroups = 2;     // bins: 2 x 16
-  static constexpr std::size_t kTileRows = 5;   // 20 accumulators + phasors + steps in 32 registers
-  __m512 v;
-  TARSK_INLINE static Lanes load(const float* p) noexcept { return {_mm512_loadu_ps(p)}; }
-  TARSK_INLINE static Lanes splat(float x) noexcept { return {_mm512_set1_ps(x)}; }
-  TARSK_INLINE static Lanes zero() noexcept { return {_mm512_setzero_ps()}; }
-  TARSK_INLINE void store(float* p) const noexcept { _mm512_storeu_ps(p, v); }
-  TARSK_INLINE friend Lanes operator+(Lanes a, Lanes b) noexcept { return {_mm512_add_ps(a.v, b.v)}; }
-  TARSK_INLINE friend Lanes operator-(Lanes a, Lanes b) noexcept { return {_mm512_sub_ps(a.v, b.v)}; }
-  TARSK_INLINE friend Lanes operator*(Lanes a, Lanes b) noexcept { return {_mm512_mul_ps(a.v, b.v)}; }
-  /// a * b + c, rounded once.
-  TARSK_INLINE static Lanes fma(Lanes a, Lanes b, Lanes c) noexcept { return {_mm512_fmadd_ps(a.v, b.v, c.v)}; }
-  /// a * b - c, rounded once: fma(a, b, -c).
-  TARSK_INLINE static Lanes fms(Lanes a, Lanes b, Lanes c) noexcept { return {_mm512_fmsub_ps(a.v, b.v, c.v)}; }
+  static constexpr std::size_t kWidth = 8;
+  static constexpr std::size_t kGroups = 1;
+  static constexpr std::size_t kTileRows = 14;
+  __m256 v;
+  TARSK_INLINE static Lanes load(const float* p) noexcept { return {_mm256_loadu_ps(p)}; }
+  TARSK_INLINE static Lanes splat(float x) noexcept { return {_mm256_set1_ps(x)}; }
+  TARSK_INLINE static Lanes zero() noexcept { return {_mm256_setzero_ps()}; }
+  TARSK_INLINE void store(float* p) const noexcept { _mm256_storeu_ps(p, v); }
+  TARSK_INLINE friend Lanes operator+(Lanes a, Lanes b) noexcept { return {_mm256_add_ps(a.v, b.v)}; }
+  TARSK_INLINE friend Lanes operator-(Lanes a, Lanes b) noexcept { return {_mm256_sub_ps(a.v, b.v)}; }
+  TARSK_INLINE friend Lanes operator*(Lanes a, Lanes b) noexcept { return {_mm256_mul_ps(a.v, b.v)}; }
+  TARSK_INLINE static Lanes fma(Lanes a, Lanes b, Lanes c) noexcept { return {_mm256_fmadd_ps(a.v, b.v, c.v)}; }
+  TARSK_INLINE static Lanes fms(Lanes a, Lanes b, Lanes c) noexcept { return {_mm256_fmsub_ps(a.v, b.v, c.v)}; }
 };
 #elif defined(__AVX2__) && defined(__FMA__)
 struct Lanes {
   static constexpr std::size_t kWidth = 8;
   static constexpr std::size_t kGroups = 1;
-  static constexpr std::size_t kTileRows = 4;  // 16 registers
+  // More accumulators than the 16 registers hold: the spilled ones cost loads and stores,
+  // which still beats recomputing the phasors for fewer rows.
+  static constexpr std::size_t kTileRows = 12;
   __m256 v;
   TARSK_INLINE static Lanes load(const float* p) noexcept { return {_mm256_loadu_ps(p)}; }
   TARSK_INLINE static Lanes splat(float x) noexcept { return {_mm256_set1_ps(x)}; }
@@ -63,7 +66,8 @@ struct Lanes {
 struct Lanes {
   static constexpr std::size_t kWidth = 4;
   static constexpr std::size_t kGroups = 1;
-  static constexpr std::size_t kTileRows = 4;
+  // Without a hardware fma the phasor step is a library call: share it among many rows.
+  static constexpr std::size_t kTileRows = 16;
   float v[kWidth];
   TARSK_INLINE static Lanes load(const float* p) noexcept {
     Lanes r;
