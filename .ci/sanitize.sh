@@ -39,7 +39,9 @@ ninja -C "$work/build" >"$work/build.log" || { grep -v '^\[' "$work/build.log" |
 
 # Reports go to files, so that none is lost inside a test's subprocess or
 # pytest's capture; allocation-failure warnings are expected and not reports.
-export ASAN_OPTIONS="detect_leaks=0:halt_on_error=1:abort_on_error=1:allocator_may_return_null=1:verify_asan_link_order=0:alloc_dealloc_mismatch=0:log_path=$work/report"
+# Sizes above 2 GiB fail at once: the sanitizer's allocator would otherwise
+# reserve them lazily and let a runaway size fill the machine.
+export ASAN_OPTIONS="detect_leaks=0:halt_on_error=1:abort_on_error=1:allocator_may_return_null=1:max_allocation_size_mb=2048:verify_asan_link_order=0:alloc_dealloc_mismatch=0:log_path=$work/report"
 export UBSAN_OPTIONS="halt_on_error=1:abort_on_error=1:print_stacktrace=1:log_path=$work/report"
 export PYTHONMALLOC=malloc
 preload="$work/throwing_new.so:$libasan:$libubsan"

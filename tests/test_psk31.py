@@ -355,3 +355,13 @@ def test_signatures_and_docstrings():
         t.Bpsk31Mod(8000.0, 0.0, 1.0).modulate_text("str")
     with pytest.raises(OverflowError):
         t.Qpsk31Mod(8000.0, 0.0, 1.0).modulate_text(b"", -1)
+
+
+def test_front_end_asked_for_no_symbols_takes_nothing():
+    # The carrier search demodulates through the same front end; n_bits = 0 must give empty
+    # soft bits (and write nothing) rather than run on past its room.
+    burst = t.Bpsk31Mod(8000.0, 1000.0, 1.0).modulate_bits(np.ones(40, u8))
+    iq = np.concatenate([np.zeros(256 * 30, np.complex64), burst, np.zeros(256 * 60, np.complex64)])
+    found = t.psk31_sync(iq, 8000.0, 500.0, 2000.0, n_bits=0)
+    assert found and all(c["soft_bits"].size == 0 for c in found)
+    assert all(c["soft_bits"].size == 5 for c in t.psk31_sync(iq, 8000.0, 500.0, 2000.0, n_bits=5))

@@ -66,6 +66,7 @@ template <class OnSymbol>
 std::size_t Psk31Front::run(std::span<const Cf32> in, std::size_t max_symbols, float gain,
                             OnSymbol&& on_symbol) noexcept {
   std::size_t made = 0;
+  if (max_symbols == 0) return 0;  // no room: not even a partial symbol is taken in
   for (std::size_t i = 0; i < in.size();) {
     const std::size_t n = std::min(sps - pos, in.size() - i);
     psk31_integrate(*this, in.data() + i, n);

@@ -171,13 +171,13 @@ namespace detail {
 
 // string_view::find compares a pointer with null, which g++ 12 under
 // -fsanitize=undefined cannot fold for text held in a template argument.
-consteval std::size_t find_char(std::string_view s, char c) {
+constexpr std::size_t find_char(std::string_view s, char c) {
   for (std::size_t i = 0; i < s.size(); ++i)
     if (s[i] == c) return i;
   return std::string_view::npos;
 }
 
-consteval std::size_t head_length(std::string_view doc) {
+constexpr std::size_t head_length(std::string_view doc) {
   const std::size_t open = find_char(doc, '(');
   if (open == std::string_view::npos || open == 0) throw "docstring must open with name(...)";
   return open;
@@ -194,15 +194,19 @@ consteval Text<N + 1> text_of(std::string_view prefix, std::string_view s) {
 
 }  // namespace detail
 
+/// Length of the name that opens a docstring (constexpr, not consteval: clang 14
+/// refuses a consteval call in a variable template initialiser).
+template <Text Doc>
+inline constexpr std::size_t kHeadLength = detail::head_length(Doc.view());
+
 /// The name that opens a docstring: "set_gain" of "set_gain($self, g)\n--\n\n".
 template <Text Doc>
-inline constexpr auto kNameOf =
-    detail::text_of<detail::head_length(Doc.view())>({}, Doc.view().substr(0, detail::head_length(Doc.view())));
+inline constexpr auto kNameOf = detail::text_of<kHeadLength<Doc>>({}, Doc.view().substr(0, kHeadLength<Doc>));
 
 /// "builtins." and the class name: the type's name, so __module__ reads "builtins".
 template <Text Doc>
-inline constexpr auto kTypeNameOf = detail::text_of<9 + detail::head_length(Doc.view())>(
-    "builtins.", Doc.view().substr(0, detail::head_length(Doc.view())));
+inline constexpr auto kTypeNameOf =
+    detail::text_of<9 + kHeadLength<Doc>>("builtins.", Doc.view().substr(0, kHeadLength<Doc>));
 
 // ---------------------------------------------------------------- signatures
 

@@ -133,4 +133,4 @@ PyModuleDef kModule = {
 }  // namespace
 }  // namespace tarsk::py
 
-extern "C" PyMODINIT_FUNC PyInit_tarsk_sdr(void) { return PyModuleDef_Init(&tarsk::py::kModule); }
+PyMODINIT_FUNC PyInit_tarsk_sdr(void) { return PyModuleDef_Init(&tarsk::py::kModule); }
