@@ -26,7 +26,9 @@ def read_slot(path: str) -> np.ndarray:
                                  f"{channels} channel(s), {8 * width}-bit samples")
             pcm = np.frombuffer(w.readframes(n), "<i2")
     except (wave.Error, EOFError) as e:
-        raise SystemExit(f"{path}: not a PCM WAV file ({e})")
+        raise SystemExit(f"{path}: not a PCM WAV file" + (f" ({e})" if str(e) else ""))
+    except OSError as e:
+        raise SystemExit(f"{path}: {e.strerror or e}")
     return (pcm.astype(np.float32) / np.float32(32768)).astype(np.complex64)
 
 

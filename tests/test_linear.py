@@ -1,6 +1,8 @@
 """Linear digital modems: BpskMod, QpskMod, QamMod and their demodulators."""
 
 import math
+import os
+import subprocess
 import sys
 
 import numpy as np
@@ -322,6 +324,37 @@ def test_qam16_bit_error_rate_in_noise(ebn0_db, rng):
     a = (1 / math.sqrt(10)) / sigma
     theory = (3 * qfunc(a) + 2 * qfunc(3 * a) - qfunc(5 * a)) / 4
     assert abs(ber / theory - 1) < 0.12, (ber, theory)
+
+
+# ---------------------------------------------------------------- kernel paths
+
+PATHS_SCRIPT = """
+import hashlib, numpy as np, tarsk_sdr as t
+rng = np.random.default_rng(5)
+bits = rng.integers(0, 256, 8 * 2100 + 7, dtype=np.uint8)
+iq = (rng.normal(size=2099) + 1j * rng.normal(size=2099)).astype(np.complex64)
+f = iq.view(np.float32)
+f[::53], f[1::59], f[2::61] = np.nan, -0.0, np.inf
+f[3::67] = 0.6324555  # on a 16-QAM threshold
+h = hashlib.sha256()
+for mod in (t.BpskMod(48000, 1234.5, 0.75), t.QpskMod(48000, -1234.5, 0.75), t.QamMod(16, 48000, 999, 1.5),
+            t.QamMod(64, 48000, 999, 1.5), t.QamMod(256, 48000, 999, 1.5)):
+    out = np.concatenate([mod.process(bits[:1000]), mod.process(bits[1000:])])
+    h.update(np.where(np.isnan(out.view(np.float32)), np.float32(np.nan), out.view(np.float32)).tobytes())
+for demod in (t.BpskDemod(-1.25), t.QpskDemod(0.5), t.QamDemod(16, 1.0), t.QamDemod(64, 0.9), t.QamDemod(256, 1.1)):
+    h.update(demod.process(iq).tobytes())
+print(h.hexdigest())
+"""
+
+
+def test_every_cpu_path_gives_the_same_bits():
+    digests = set()
+    for isa in ("baseline", "avx2", "avx512"):
+        env = dict(os.environ, TARSK_ISA=isa, PYTHONPATH=os.pathsep.join(sys.path))
+        run = subprocess.run([sys.executable, "-c", PATHS_SCRIPT], env=env, capture_output=True, text=True,
+                             check=True)
+        digests.add(run.stdout.strip())
+    assert len(digests) == 1
 
 
 # ---------------------------------------------------------------- Python surface

@@ -15,6 +15,11 @@
 // a flagged or out-of-range argument through the scalar form: block and scalar
 // results agree bit for bit. Requires IEEE double arithmetic without
 // contraction of a * b + c (the build's -ffp-contract=off).
+//
+// Cost of the block forms over 4096 arguments (TSC cycles per value, measured
+// by bench/fmath_exhaustive.py): sincos 11, exp 12, log 13 built for AVX2;
+// about 6 each for AVX-512; 30 to 95 on the baseline x86-64 build, which
+// the compiler leaves scalar.
 #pragma once
 
 #include <array>
@@ -46,7 +51,8 @@ TARSK_FMATH_INLINE double from_bits(u64 u) noexcept { return std::bit_cast<doubl
 inline constexpr double kMagic = 0x1.8p52;
 
 /// Flag a double result lying this many double ulps or fewer from a float
-/// midpoint (the evaluation error stays below two).
+/// midpoint: well above the evaluation error (under two), so an unflagged
+/// result always rounds right, as the sweep confirms.
 inline constexpr u64 kMidSlack = 8;
 
 /// True when the float rounding of y (a normal float result) is in doubt.
@@ -56,7 +62,8 @@ TARSK_FMATH_INLINE u64 near_midpoint(double y) noexcept {
 }
 
 /// Arguments whose double result rounds to the wrong float: key is the float
-/// argument's bits (|x| for sine and cosine), value the correct result's bits.
+/// argument's bits (|x| for sine and cosine), value the correct result's bits
+/// without the sign, which the double result already has right.
 struct HardCase {
   u32 x;
   u32 y;

@@ -32,19 +32,18 @@ Waterfall compute_waterfall(std::span<const Cf32> samples, std::size_t block, st
     cr_sincosf(phi, sin_step[b], cos_step[b]);
   }
 
-  // Rows starting inside the buffer; the last of them may be cut short.
-  const std::size_t avail = len - start;
-  std::size_t live = rows;
-  if (block == 0) {
-    waterfall_rows(samples.data() + start, 0, 0, rows, cos_step, sin_step, bins, w.values.data());
+  const Cf32* const x = samples.data() + start;
+  if (block == 0) {  // every window is empty and starts inside the buffer
+    waterfall_rows(x, 0, 0, rows, cos_step, sin_step, bins, w.values.data());
     return w;
   }
-  live = std::min(rows, avail / block + (avail % block != 0));
-  const std::size_t full = std::min(live, avail / block);
-  waterfall_rows(samples.data() + start, block, block, full, cos_step, sin_step, bins, w.values.data());
-  if (live > full) {
-    const std::size_t s = start + full * block;
-    waterfall_rows(samples.data() + s, len - s, block, 1, cos_step, sin_step, bins, w.values.data() + full * bins);
+  // Whole windows first, then at most one cut short by the end of the buffer;
+  // rows starting past the end keep 0.0.
+  const std::size_t avail = len - start;
+  const std::size_t full = std::min(rows, avail / block);
+  waterfall_rows(x, block, block, full, cos_step, sin_step, bins, w.values.data());
+  if (full < rows && avail % block != 0) {
+    waterfall_rows(x + full * block, avail % block, block, 1, cos_step, sin_step, bins, w.values.data() + full * bins);
   }
   return w;
 }

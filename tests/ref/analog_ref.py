@@ -2,13 +2,14 @@
 
 Each step is one float32 operation in the library's order. Sine, cosine and
 exp are the correctly rounded float32 values (Python's double result rounded
-once); fma is computed exactly here, because float32(a * b + c) in doubles
-rounds twice.
+once); fma rounds once (ref.fp32).
 """
 
 import math
 
 import numpy as np
+
+from ref.fp32 import fma32, sincos32
 
 f32 = np.float32
 TWO_PI = f32(6.2831855)
@@ -20,26 +21,11 @@ ONE, ZERO = f32(1.0), f32(0.0)
 
 
 def fmaf(a, b, c):
-    """a * b + c rounded once to float32."""
-    a, b, c = float(a), float(b), float(c)
-    p = a * b  # exact: two 24-bit significands fit in 53 bits
-    s = p + c
-    if not math.isfinite(s):
-        return f32(s)
-    t = s - p
-    err = (p - (s - t)) + (c - t)  # s + err == p + c exactly (two-sum)
-    if err != 0.0:
-        # Only a double that lands exactly halfway between two float32 values
-        # can round wrongly a second time; the lost error then decides.
-        q = math.ldexp(1.0, max(math.frexp(s)[1] - 24, -149))  # float32 spacing at s
-        n = s / q
-        if n - math.floor(n) == 0.5:
-            return f32((math.floor(n) + (1 if err > 0 else 0)) * q)
-    return f32(s)
+    return f32(fma32(a, b, c))
 
 
 def sincosf(x):
-    return f32(math.sin(float(x))), f32(math.cos(float(x)))
+    return tuple(map(f32, sincos32(x)))
 
 
 def expf(x):

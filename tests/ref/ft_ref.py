@@ -2,33 +2,27 @@
 tone detector, plus a max-log LLR computer used by the noise tests.
 
 The modulator model runs the library's recursion one sample at a time (fused
-multiply-adds from the C library through ctypes); the detector model is
+multiply-adds rounded once, ref.fp32); the detector model is
 vectorised, with the per-symbol sums taken by np.add.accumulate, which adds
 strictly in order.
 """
 
-import ctypes
 import math
 
 import numpy as np
 
-_libm = ctypes.CDLL("libm.so.6")
-_libm.fmaf.argtypes = [ctypes.c_float, ctypes.c_float, ctypes.c_float]
-_libm.fmaf.restype = ctypes.c_float
+from ref.fp32 import fma32, sincos32
 
 f32 = np.float32
 TWO_PI = f32(6.2831855)
 
 
 def fmaf(a, b, c):
-    return f32(_libm.fmaf(float(a), float(b), float(c)))
+    return f32(fma32(a, b, c))
 
 
 def sincosf(x):
-    x = float(x)
-    if not math.isfinite(x):
-        return f32("nan"), f32("nan")
-    return f32(math.sin(x)), f32(math.cos(x))
+    return tuple(map(f32, sincos32(x)))
 
 
 class Mode:

@@ -2,19 +2,13 @@
 BPSK/QPSK/QAM mappers and the hard deciders.
 
 Every step is one float32 operation in the library's order; fused
-multiply-adds come from the C library through ctypes, because
-float32(float64(a) * b + c) rounds twice. The carrier step is the correctly
+multiply-adds round once (ref.fp32). The carrier step is the correctly
 rounded sine and cosine: Python's double result rounded to float32.
 """
 
-import ctypes
-import math
-
 import numpy as np
 
-_libm = ctypes.CDLL("libm.so.6")
-_libm.fmaf.argtypes = [ctypes.c_float, ctypes.c_float, ctypes.c_float]
-_libm.fmaf.restype = ctypes.c_float
+from ref.fp32 import fma32, sincos32
 
 f32 = np.float32
 TWO_PI = f32(6.2831855)
@@ -37,14 +31,11 @@ QAM_BITS = {16: 4, 64: 6, 256: 8}
 
 
 def fmaf(a, b, c):
-    return f32(_libm.fmaf(float(a), float(b), float(c)))
+    return f32(fma32(a, b, c))
 
 
 def sincosf(x):
-    x = float(x)
-    if not math.isfinite(x):
-        return f32("nan"), f32("nan")
-    return f32(math.sin(x)), f32(math.cos(x))
+    return tuple(map(f32, sincos32(x)))
 
 
 class Oscillator:

@@ -4,26 +4,14 @@ Values are Python floats that always hold a float32 value. A sum, difference,
 product, quotient or square root of two float32 values computed in double and
 rounded once to float32 is the correctly rounded float32 result (double has
 more than twice float32's precision plus two bits), so r32(a * b) is one
-float32 multiply. A fused multiply-add is not covered by that argument: fmaf
-below rounds the exact double sum to odd first. Sine and cosine are the
-correctly rounded float32 values: the double result rounded once.
+float32 multiply; fused multiply-adds, sine and cosine come from ref.fp32.
 """
 
 import math
-import struct
 
 import numpy as np
 
-_F32 = struct.Struct("<f")
-_F64 = struct.Struct("<q")
-
-
-def r32(x):
-    """x rounded once to float32 (nearest, ties to even)."""
-    try:
-        return _F32.unpack(_F32.pack(x))[0]
-    except OverflowError:
-        return math.copysign(math.inf, x)
+from ref.fp32 import fma32 as fmaf, r32, sincos32 as sincosf
 
 
 PI = r32(3.1415927)
@@ -31,29 +19,6 @@ TWO_PI = r32(6.2831855)
 UNREACHABLE = r32(1.7014117e38)
 MIN_TRACK_POWER = r32(1e-6)
 ROTATION = [(1.0, 0.0), (0.0, -1.0), (0.0, 1.0), (-1.0, 0.0)]  # by 2 * c0 + c1
-
-
-def fmaf(a, b, c):
-    """a * b + c rounded once to float32, for float32 a, b, c.
-
-    a * b is exact in double (two 24-bit significands). The double sum s and
-    its exact error e (two-sum) are rounded to odd: when e is not zero and s
-    is even, s moves one double ulp towards e. Rounding that to float32 gives
-    the correctly rounded result, as double keeps 29 more bits than needed.
-    """
-    p = a * b
-    s = p + c
-    if not math.isfinite(s):
-        return r32(s)
-    bb = s - p
-    err = (p - (s - bb)) + (c - bb)
-    if err != 0.0 and (_F64.unpack(struct.pack("<d", s))[0] & 1) == 0:
-        s = math.nextafter(s, math.inf if err > 0.0 else -math.inf)
-    return r32(s)
-
-
-def sincosf(x):
-    return r32(math.sin(x)), r32(math.cos(x))
 
 
 def sps_of(fs):
