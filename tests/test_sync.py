@@ -1,6 +1,5 @@
 """Waterfall, FT8/FT4 Costas synchronisation and the PSK31 carrier search."""
 
-import hashlib
 import os
 import subprocess
 import sys

@@ -18,8 +18,14 @@
 #include <immintrin.h>
 #endif
 
-// The row loops must be unrolled for the accumulators to live in registers.
+// The vector row loops must be unrolled for the accumulators to live in
+// registers; the portable form has too many of them for that, and unrolling
+// its sixteen tile sizes only multiplies compile time.
+#if defined(__AVX2__) || defined(__AVX512F__)
 #define TARSK_UNROLL _Pragma("GCC unroll 16")
+#else
+#define TARSK_UNROLL
+#endif
 
 namespace tarsk::TARSK_ISA_NS {
 namespace {
