@@ -14,14 +14,14 @@
 #include "core/fmath.hpp"
 #include "sync/waterfall.hpp"
 
-#if defined(__AVX2__) || defined(__AVX512F__)
+#if defined(__AVX2__) && defined(__FMA__)
 #include <immintrin.h>
 #endif
 
 // The vector row loops must be unrolled for the accumulators to live in
 // registers; the portable form has too many of them for that, and unrolling
 // its sixteen tile sizes only multiplies compile time.
-#if defined(__AVX2__) || defined(__AVX512F__)
+#if defined(__AVX2__) && defined(__FMA__)
 #define TARSK_UNROLL _Pragma("GCC unroll 16")
 #else
 #define TARSK_UNROLL
@@ -30,32 +30,20 @@
 namespace tarsk::TARSK_ISA_NS {
 namespace {
 
+#if defined(__AVX2__) && defined(__FMA__)
+struct Lanes {
+  static constexpr std::size_t kWidth = 8;
+  static constexpr std::size_t kGroups = 1;
 #if defined(__AVX512F__)
-// 256-bit vectors with AVX-512's 32 registers: 14 rows share each phasor step with
-// every accumulator in a register. (Measured faster than 512-bit vectors on a core
-// that splits them in two; a core with full-width units may prefer those.)
-struct Lanes {
-  static constexpr std::size_t kWidth = 8;
-  static constexpr std::size_t kGroups = 1;
+  // 256-bit vectors with AVX-512's 32 registers: 14 rows share each phasor step with
+  // every accumulator in a register. (Measured faster than 512-bit vectors on a core
+  // that splits them in two; a core with full-width units may prefer those.)
   static constexpr std::size_t kTileRows = 14;
-  __m256 v;
-  TARSK_INLINE static Lanes load(const float* p) noexcept { return {_mm256_loadu_ps(p)}; }
-  TARSK_INLINE static Lanes splat(float x) noexcept { return {_mm256_set1_ps(x)}; }
-  TARSK_INLINE static Lanes zero() noexcept { return {_mm256_setzero_ps()}; }
-  TARSK_INLINE void store(float* p) const noexcept { _mm256_storeu_ps(p, v); }
-  TARSK_INLINE friend Lanes operator+(Lanes a, Lanes b) noexcept { return {_mm256_add_ps(a.v, b.v)}; }
-  TARSK_INLINE friend Lanes operator-(Lanes a, Lanes b) noexcept { return {_mm256_sub_ps(a.v, b.v)}; }
-  TARSK_INLINE friend Lanes operator*(Lanes a, Lanes b) noexcept { return {_mm256_mul_ps(a.v, b.v)}; }
-  TARSK_INLINE static Lanes fma(Lanes a, Lanes b, Lanes c) noexcept { return {_mm256_fmadd_ps(a.v, b.v, c.v)}; }
-  TARSK_INLINE static Lanes fms(Lanes a, Lanes b, Lanes c) noexcept { return {_mm256_fmsub_ps(a.v, b.v, c.v)}; }
-};
-#elif defined(__AVX2__) && defined(__FMA__)
-struct Lanes {
-  static constexpr std::size_t kWidth = 8;
-  static constexpr std::size_t kGroups = 1;
+#else
   // More accumulators than the 16 registers hold: the spilled ones cost loads and stores,
   // which still beats recomputing the phasors for fewer rows.
   static constexpr std::size_t kTileRows = 12;
+#endif
   __m256 v;
   TARSK_INLINE static Lanes load(const float* p) noexcept { return {_mm256_loadu_ps(p)}; }
   TARSK_INLINE static Lanes splat(float x) noexcept { return {_mm256_set1_ps(x)}; }
