@@ -479,48 +479,41 @@ TARSK_FMATH_INLINE void cr_sincosf_n(const float* x, float* s, float* c, std::si
   }
 }
 
-/// y[i] = cr_expf(x[i]); x and y may be the same array.
-TARSK_FMATH_INLINE void cr_expf_n(const float* x, float* y, std::size_t n) noexcept {
-  using fmath_detail::kChunk;
+namespace fmath_detail {
+
+/// y[i] = Scalar(x[i]) by chunks: Main's branch-free double result, unless a
+/// flag in the chunk sends the whole chunk through the scalar form.
+template <u64 (*Main)(float, double&), float (*Scalar)(float)>
+TARSK_FMATH_INLINE void unary_n(const float* x, float* y, std::size_t n) noexcept {
   const std::size_t whole = n - n % kChunk;
   std::size_t i = 0;
   for (; i < whole; i += kChunk) {
     float xin[kChunk], out[kChunk];
     for (std::size_t j = 0; j < kChunk; ++j) xin[j] = x[i + j];
-    fmath_detail::u64 flags = 0;
+    u64 flags = 0;
     for (std::size_t j = 0; j < kChunk; ++j) {
       double v = 0.0;
-      flags |= fmath_detail::exp_main(xin[j], v);
+      flags |= Main(xin[j], v);
       out[j] = static_cast<float>(v);
     }
     if (flags != 0) [[unlikely]] {
-      for (std::size_t j = 0; j < kChunk; ++j) out[j] = cr_expf(xin[j]);
+      for (std::size_t j = 0; j < kChunk; ++j) out[j] = Scalar(xin[j]);
     }
     for (std::size_t j = 0; j < kChunk; ++j) y[i + j] = out[j];
   }
-  for (; i < n; ++i) y[i] = cr_expf(x[i]);
+  for (; i < n; ++i) y[i] = Scalar(x[i]);
+}
+
+}  // namespace fmath_detail
+
+/// y[i] = cr_expf(x[i]); x and y may be the same array.
+TARSK_FMATH_INLINE void cr_expf_n(const float* x, float* y, std::size_t n) noexcept {
+  fmath_detail::unary_n<&fmath_detail::exp_main, &cr_expf>(x, y, n);
 }
 
 /// y[i] = cr_logf(x[i]); x and y may be the same array.
 TARSK_FMATH_INLINE void cr_logf_n(const float* x, float* y, std::size_t n) noexcept {
-  using fmath_detail::kChunk;
-  const std::size_t whole = n - n % kChunk;
-  std::size_t i = 0;
-  for (; i < whole; i += kChunk) {
-    float xin[kChunk], out[kChunk];
-    for (std::size_t j = 0; j < kChunk; ++j) xin[j] = x[i + j];
-    fmath_detail::u64 flags = 0;
-    for (std::size_t j = 0; j < kChunk; ++j) {
-      double v = 0.0;
-      flags |= fmath_detail::log_main(xin[j], v);
-      out[j] = static_cast<float>(v);
-    }
-    if (flags != 0) [[unlikely]] {
-      for (std::size_t j = 0; j < kChunk; ++j) out[j] = cr_logf(xin[j]);
-    }
-    for (std::size_t j = 0; j < kChunk; ++j) y[i + j] = out[j];
-  }
-  for (; i < n; ++i) y[i] = cr_logf(x[i]);
+  fmath_detail::unary_n<&fmath_detail::log_main, &cr_logf>(x, y, n);
 }
 
 }  // namespace tarsk
